@@ -1,0 +1,59 @@
+# Shared by the scripts: build tree, Wine prefix and a private virtual display.
+# Source it; it defines functions and variables, it starts nothing by itself.
+
+PELORIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${PELORIN_BUILD_DIR:-$PELORIN_ROOT/build/mingw}
+export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+pelorin_configure_and_build() {
+  if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake --preset mingw -B "$BUILD_DIR" >/dev/null
+  fi
+  cmake --build "$BUILD_DIR" -- -k 0 "$@"
+}
+
+XVFB_PID=""
+# Starts Xvfb on a display number it picks itself and exports DISPLAY.
+pelorin_start_display() {
+  local geometry=${1:-1024x768x24} fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local n
+  read -r -t 20 n <"$fifo" || true
+  rm -f "$fifo"
+  if [ -z "${n:-}" ]; then
+    echo "could not start Xvfb" >&2
+    return 1
+  fi
+  export DISPLAY=":$n"
+}
+
+pelorin_stop_display() {
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=""
+  fi
+}
+
+WINE_STARTED=0
+# A persistent Wine server and the prefix's services, started before any test so
+# that the services do not inherit a test runner's output pipes.
+pelorin_start_wine() {
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1
+  WINE_STARTED=1
+  wine wineboot >/dev/null 2>&1 </dev/null
+}
+
+pelorin_stop_wine() {
+  if [ "$WINE_STARTED" = 1 ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    WINE_STARTED=0
+  fi
+}
