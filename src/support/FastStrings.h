@@ -21,7 +21,11 @@ int FindText(std::string_view text, std::string_view pattern, bool caseSensitive
 // FindText(text, pattern, caseSensitive, 1), with every result below 1 as 0.
 int TextPos(std::string_view pattern, std::string_view text, bool caseSensitive);
 // 1-based index of the last character of text found in delimiters; 0 if none.
+// Double-byte characters of the ANSI code page count as one character (their
+// trail byte is never matched alone); the index is a byte position.
 int LastDelimiterPos(std::string_view delimiters, std::string_view text);
+// The same in a given code page (CP_ACP is 0).
+int LastDelimiterPosInCodePage(std::string_view delimiters, std::string_view text, unsigned int codePage);
 // The directory of a path including its trailing backslash; empty without one.
 std::string ExtractDirectory(std::string_view path);
 // ExtractDirectory of the program's own executable.

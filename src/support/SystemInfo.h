@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pelorin {
 
@@ -13,6 +14,8 @@ std::string SystemDirectory();        // with a trailing backslash
 std::string ProgramFilesDirectory();  // with a trailing backslash; "\" on failure
 std::string TempDirectory();          // as GetTempPathA gives it
 std::string SystemDriveRoot();        // C:\ for a Windows folder on C:
+// The same for a given Windows folder text, in any letter case.
+std::string SystemDriveRoot(std::string_view windowsDirectory);
 bool FileExists(const std::string& fileName);  // false for a directory
 
 // The platform calls KillProcess makes, replaceable by tests.
