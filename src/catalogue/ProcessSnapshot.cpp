@@ -1,0 +1,144 @@
+#include "catalogue/ProcessSnapshot.h"
+
+#include <utility>
+
+#include "catalogue/PsAPI.h"
+#include "catalogue/VariablesUnit.h"
+#include "support/FastStrings.h"
+
+namespace pelorin {
+namespace {
+
+constexpr DWORD SnapProcesses = 2;  // TH32CS_SNAPPROCESS
+constexpr DWORD SnapModules = 8;    // TH32CS_SNAPMODULE
+constexpr DWORD ImagePathCapacity = 260;
+constexpr UINT WindowsFolderCapacity = 261;
+
+std::uint64_t FileTimeToCount(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// Whole-name match of the locale-lowered name against a small-letter constant.
+// One character more than the constant is enough to tell a longer name apart.
+bool EqualsLowered(std::string_view name, std::string_view constant) {
+    std::string head(name.substr(0, constant.size() + 1));
+    if (!head.empty()) ::CharLowerBuffA(head.data(), static_cast<DWORD>(head.size()));
+    return head == constant;
+}
+
+bool HasPrefixIgnoringAsciiCase(std::string_view path, std::string_view smallPrefix) {
+    return path.size() >= smallPrefix.size() && LowerCaseAscii(path.substr(0, smallPrefix.size())) == smallPrefix;
+}
+
+}  // namespace
+
+ProcessSnapshot::ProcessSnapshot() : snapshot_(pelorin::CreateToolhelp32Snapshot(SnapProcesses, 0)) {}
+
+bool ProcessSnapshot::Next(SnapshotEntry& entry) {
+    if (!snapshot_) return false;
+    BOOL found;
+    if (!started_) {
+        started_ = true;
+        entry_ = PROCESSENTRY32{};
+        entry_.dwSize = sizeof(PROCESSENTRY32);
+        found = pelorin::Process32First(snapshot_.Get(), &entry_);
+    } else {
+        found = pelorin::Process32Next(snapshot_.Get(), &entry_);
+    }
+    if (!found) {
+        snapshot_.Reset();
+        return false;
+    }
+    SnapshotEntry next;
+    next.pid = entry_.th32ProcessID;
+    next.name = StringFromBuffer(entry_.szExeFile, sizeof(entry_.szExeFile));
+    entry = std::move(next);
+    return true;
+}
+
+ModuleSnapshot::ModuleSnapshot(std::uint32_t pid) : snapshot_(pelorin::CreateToolhelp32Snapshot(SnapModules, pid)) {}
+
+bool ModuleSnapshot::Next(ModuleRecord& module) {
+    if (!snapshot_) return false;
+    BOOL found;
+    if (!started_) {
+        started_ = true;
+        entry_ = MODULEENTRY32{};
+        entry_.dwSize = sizeof(MODULEENTRY32);
+        found = pelorin::Module32First(snapshot_.Get(), &entry_);
+    } else {
+        found = pelorin::Module32Next(snapshot_.Get(), &entry_);
+    }
+    if (!found) {
+        snapshot_.Reset();
+        return false;
+    }
+    ModuleRecord record;
+    record.name = StringFromBuffer(entry_.szModule, sizeof(entry_.szModule));
+    record.path = StringFromBuffer(entry_.szExePath, sizeof(entry_.szExePath));
+    module = std::move(record);
+    return true;
+}
+
+UniqueHandle OpenQueryHandle(std::uint32_t pid) { return UniqueHandle(::OpenProcess(ProcessQueryAccess, FALSE, pid)); }
+
+std::string GetProcessImagePath(std::uint32_t pid) {
+    const UniqueHandle process = OpenQueryHandle(pid);
+    if (!process) return std::string(NoImagePath);
+    char buffer[ImagePathCapacity] = {};
+    // Older systems fill the whole buffer without a terminator when the path
+    // is too long, so the text is cut at the buffer's end.
+    if (pelorin::GetModuleFileNameEx(process.Get(), nullptr, buffer, ImagePathCapacity) == 0) {
+        return std::string(NoImagePath);
+    }
+    return StringFromBuffer(buffer, ImagePathCapacity);
+}
+
+std::string GetWindowsFolder() {
+    char buffer[WindowsFolderCapacity] = {};
+    const UINT length = ::GetWindowsDirectoryA(buffer, WindowsFolderCapacity);
+    // 0 is a failure, a larger count is the size the path would need.
+    if (length == 0 || length >= WindowsFolderCapacity) return std::string();
+    return StringFromBuffer(buffer, WindowsFolderCapacity);
+}
+
+std::string NormalizeImagePath(std::string_view path, std::string_view windowsFolder) {
+    std::string result(path);
+    if (HasPrefixIgnoringAsciiCase(result, SystemRootPrefix)) {
+        // Keep the prefix's closing backslash as the separator after the folder.
+        result = std::string(windowsFolder) + result.substr(SystemRootPrefix.size() - 1);
+    }
+    if (HasPrefixIgnoringAsciiCase(result, NtPathPrefix)) result.erase(0, NtPathPrefix.size());
+    return result;
+}
+
+std::string NormalizeImagePath(std::string_view path) {
+    if (!HasPrefixIgnoringAsciiCase(path, SystemRootPrefix)) return NormalizeImagePath(path, std::string_view());
+    return NormalizeImagePath(path, GetWindowsFolder());
+}
+
+std::uint32_t ProcessWorkingSet(HANDLE process) {
+    if (!process) return 0;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!pelorin::GetProcessMemoryInfo(process, &counters, sizeof(counters))) return 0;
+    return static_cast<std::uint32_t>(counters.WorkingSetSize);
+}
+
+bool IsSystemPseudoProcess(std::string_view name) {
+    return EqualsLowered(name, SystemProcessName) || EqualsLowered(name, SystemName);
+}
+
+ProcessTimes ReadProcessTimes(HANDLE process) {
+    ProcessTimes times;
+    if (!process) return times;
+    FILETIME creation{}, exitTime{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &creation, &exitTime, &kernel, &user)) return times;
+    times.kernel = FileTimeToCount(kernel);
+    times.user = FileTimeToCount(user);
+    times.creation = FileTimeToCount(creation);
+    times.valid = true;
+    return times;
+}
+
+}  // namespace pelorin
