@@ -1,0 +1,96 @@
+#include "controls/AppObject.h"
+
+#include <atomic>
+
+#include "controls/WindowCore.h"
+#include "controls/WorkerThread.h"
+
+namespace pelorin {
+namespace {
+
+std::atomic<Control*> g_currentApp{nullptr};
+// Kept apart from the record so a worker never reads a record that may be gone.
+std::atomic<HWND> g_appWindow{nullptr};
+
+void MakeCurrent(Control* app) {
+    g_currentApp.store(app);
+    g_appWindow.store(app->window);
+}
+
+}  // namespace
+
+namespace core {
+
+void ForgetAppObject(Control* app) {
+    Control* expected = app;
+    if (g_currentApp.compare_exchange_strong(expected, nullptr)) g_appWindow.store(nullptr);
+}
+
+HWND SynchronizeWindow() { return g_appWindow.load(); }
+
+bool AppMessage(Control&, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message != kSynchronizeMessage) return false;
+    ServeSynchronize(reinterpret_cast<WorkerThread*>(lParam), wParam);
+    result = 0;
+    return true;
+}
+
+}  // namespace core
+
+Control* CreateAppObject(std::string_view caption) {
+    Control* app = core::NewControl(ControlKind::App, nullptr, 0, 0);
+    app->caption.assign(caption);
+    Handle(app);
+    if (g_currentApp.load() == nullptr) MakeCurrent(app);
+    return app;
+}
+
+Control* CurrentAppObject() { return g_currentApp.load(); }
+
+void ProcessMessages(Control* app) {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Only the interface thread's quit ends the loop; a worker has no loop to end.
+            if (app != nullptr && core::OnInterfaceThread(*app)) app->terminate = true;
+            continue;
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+}
+
+void Run(Control* app) {
+    if (app == nullptr) return;
+    Handle(app);
+    MakeCurrent(app);
+    const std::vector<Control*> forms = app->children;
+    for (Control* form : forms) {
+        if (form->kind != ControlKind::Form) continue;
+        const HWND window = Handle(form);
+        if (window != nullptr && form->visible) {
+            ::ShowWindow(window, SW_SHOWNORMAL);
+            ::UpdateWindow(window);
+        }
+    }
+    while (!app->terminate) {
+        ProcessMessages(app);
+        if (app->terminate) break;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    Destroy(app);
+}
+
+bool TerminateRequested(const Control* app) { return app != nullptr && app->terminate; }
+
+void RequestTerminate(Control* app) {
+    if (app == nullptr) return;
+    app->terminate = true;
+    if (core::OnInterfaceThread(*app)) {
+        ::PostQuitMessage(0);
+    } else {
+        ::PostThreadMessageA(app->interfaceThread, WM_QUIT, 0, 0);
+    }
+}
+
+}  // namespace pelorin

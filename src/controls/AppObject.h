@@ -1,0 +1,30 @@
+// The application object: a control of kind App whose window is message-only
+// (so FindWindowA(NULL, caption) finds the main form, not it). It owns the
+// forms, runs the message loop and serves Synchronize for worker threads.
+#pragma once
+
+#include <string_view>
+
+#include "controls/Control.h"
+
+namespace pelorin {
+
+// Creates the object and its window at once. The first one created becomes
+// the current application object.
+Control* CreateAppObject(std::string_view caption);
+// The current application object, or null (readable from any thread).
+Control* CurrentAppObject();
+
+// Makes app current, creates and shows the windows, then waits for messages
+// and dispatches them until the terminate flag is set (an accepted close of
+// the main form sets it); finally destroys app and everything it owns.
+void Run(Control* app);
+// Dispatches the calling thread's pending messages until none is left.
+void ProcessMessages(Control* app);
+
+// The flag that ends Run; RequestTerminate also posts a quit message so a
+// waiting loop wakes up.
+bool TerminateRequested(const Control* app);
+void RequestTerminate(Control* app);
+
+}  // namespace pelorin

@@ -1,0 +1,277 @@
+#include "controls/Control.h"
+
+#include <algorithm>
+
+#include "controls/AppObject.h"
+#include "controls/WindowCore.h"
+
+namespace pelorin {
+namespace {
+
+void EraseFrom(std::vector<LayerObject*>& list, LayerObject* object) {
+    list.erase(std::remove(list.begin(), list.end(), object), list.end());
+}
+
+// A font value changed: the platform font is rebuilt and handed to the window
+// before the old one is deleted, so the window never draws with a dead font.
+void FontChanged(ControlFont& font) {
+    Control* c = font.control;
+    const HFONT old = font.handle;
+    font.handle = nullptr;
+    if (c != nullptr && c->window != nullptr) {
+        ::SendMessageA(c->window, WM_SETFONT, reinterpret_cast<WPARAM>(core::FontHandle(*c)), TRUE);
+    }
+    if (old != nullptr) {
+        ::DeleteObject(old);
+        core::CountFont(-1);
+    }
+    if (c != nullptr) {
+        core::UpdateAutoSize(*c);
+        core::Repaint(*c);
+    }
+}
+
+void SetBoundsAndRealign(Control* c, std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) {
+    core::MoveControl(*c, l, t, r, b);
+    core::AfterBoundsSet(*c);
+}
+
+}  // namespace
+
+LayerObject::~LayerObject() = default;
+
+Control::~Control() {
+    if (onDestroy) {
+        const NotifyEvent handler = onDestroy;
+        onDestroy = {};
+        handler(this);
+    }
+    if (window != nullptr) {
+        // Child windows go with it; each clears its own record's window.
+        if (core::OnInterfaceThread(*this)) {
+            ::DestroyWindow(window);
+        } else {
+            core::ForgetWindow(*this);
+        }
+        window = nullptr;
+    }
+    while (!autoFree.empty()) {
+        LayerObject* object = autoFree.back();
+        autoFree.pop_back();
+        object->owner = nullptr;
+        delete object;
+    }
+    if (kind == ControlKind::Form) core::ForgetMenusOf(*this);
+    for (Control* child : children) child->parent = nullptr;
+    children.clear();
+    if (parent != nullptr) {
+        auto& siblings = parent->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+        if (parent->mainForm == this) parent->mainForm = nullptr;
+    }
+    if (font) core::DropFontHandle(*font);
+    if (brush) core::CountBrush(-1);
+    if (kind == ControlKind::App) core::ForgetAppObject(this);
+}
+
+void Destroy(Control* control) {
+    if (control == nullptr) return;
+    if (control->owner != nullptr) EraseFrom(control->owner->autoFree, control);
+    control->owner = nullptr;
+    delete control;
+}
+
+void AddToAutoFree(Control* owner, LayerObject* object) {
+    if (owner == nullptr || object == nullptr || object == owner || object->owner == owner) return;
+    if (object->owner != nullptr) EraseFrom(object->owner->autoFree, object);
+    object->owner = owner;
+    owner->autoFree.push_back(object);
+}
+
+void SetCaption(Control* c, std::string_view text) {
+    if (c == nullptr) return;
+    c->caption.assign(text);
+    if (c->window != nullptr) ::SetWindowTextA(c->window, c->caption.c_str());
+    core::UpdateAutoSize(*c);
+    core::Repaint(*c);
+}
+
+std::string Caption(const Control* c) { return c ? c->caption : std::string(); }
+
+std::int32_t Left(const Control* c) { return c ? c->left : 0; }
+std::int32_t Top(const Control* c) { return c ? c->top : 0; }
+std::int32_t Width(const Control* c) { return c ? c->right - c->left : 0; }
+std::int32_t Height(const Control* c) { return c ? c->bottom - c->top : 0; }
+
+void SetLeft(Control* c, std::int32_t value) {
+    if (c) SetBoundsAndRealign(c, value, c->top, value + Width(c), c->bottom);
+}
+
+void SetTop(Control* c, std::int32_t value) {
+    if (c) SetBoundsAndRealign(c, c->left, value, c->right, value + Height(c));
+}
+
+void SetWidth(Control* c, std::int32_t value) {
+    if (c) SetBoundsAndRealign(c, c->left, c->top, c->left + value, c->bottom);
+}
+
+void SetHeight(Control* c, std::int32_t value) {
+    if (c) SetBoundsAndRealign(c, c->left, c->top, c->right, c->top + value);
+}
+
+void SetPosition(Control* c, std::int32_t left, std::int32_t top) {
+    SetLeft(c, left);
+    SetTop(c, top);
+}
+
+void SetSize(Control* c, std::int32_t width, std::int32_t height) {
+    if (c == nullptr) return;
+    const std::int32_t w = width != 0 ? width : Width(c);
+    const std::int32_t h = height != 0 ? height : Height(c);
+    SetBoundsAndRealign(c, c->left, c->top, c->left + w, c->top + h);
+}
+
+SIZE ClientSize(const Control* c) {
+    SIZE size = {0, 0};
+    if (c == nullptr) return size;
+    if (c->window != nullptr) {
+        RECT r;
+        if (::GetClientRect(c->window, &r)) {
+            size.cx = r.right - r.left;
+            size.cy = r.bottom - r.top;
+            return size;
+        }
+    }
+    const core::WindowStyles styles = core::StylesOf(*c);
+    RECT frame = {0, 0, 0, 0};
+    if (c->kind != ControlKind::App) {
+        const bool menuBar = c->kind == ControlKind::Form && c->menuBar != nullptr && core::MenuHasItems(*c->menuBar);
+        ::AdjustWindowRectEx(&frame, styles.style, menuBar ? TRUE : FALSE, styles.exStyle);
+    }
+    size.cx = (c->right - c->left) - (frame.right - frame.left);
+    size.cy = (c->bottom - c->top) - (frame.bottom - frame.top);
+    return size;
+}
+
+void SetClientSize(Control* c, std::int32_t width, std::int32_t height) {
+    if (c == nullptr) return;
+    const SIZE client = ClientSize(c);
+    std::int32_t w = Width(c);
+    std::int32_t h = Height(c);
+    if (width > 0) w = width + (w - client.cx);
+    if (height > 0) h = height + (h - client.cy);
+    SetBoundsAndRealign(c, c->left, c->top, c->left + w, c->top + h);
+}
+
+void SetColor(Control* c, ColorValue color) {
+    if (c == nullptr) return;
+    c->color = color;
+    if (c->kind == ControlKind::ListView) {
+        core::ApplyListColors(*c);
+    } else {
+        core::Repaint(*c);
+    }
+}
+
+void SetVisible(Control* c, bool visible) {
+    if (c == nullptr) return;
+    c->visible = visible;
+    core::ComputeStyles(*c);
+    if (c->window != nullptr) ::ShowWindow(c->window, visible ? SW_SHOW : SW_HIDE);
+    if (c->align != kAlignNone && c->parent != nullptr) core::Realign(*c->parent);
+}
+
+void SetHasBorder(Control* c, bool border) {
+    if (c == nullptr) return;
+    c->border = border;
+    core::ComputeStyles(*c);
+    if (c->window == nullptr) return;
+    const bool form = c->kind == ControlKind::Form;
+    const DWORD styleMask = form ? (WS_OVERLAPPEDWINDOW | WS_POPUP) : WS_BORDER;
+    const DWORD exMask = form ? 0 : WS_EX_CLIENTEDGE;
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrA(c->window, GWL_STYLE));
+    const auto ex = static_cast<DWORD>(::GetWindowLongPtrA(c->window, GWL_EXSTYLE));
+    ::SetWindowLongPtrA(c->window, GWL_STYLE, static_cast<LONG_PTR>((style & ~styleMask) | (c->style & styleMask)));
+    ::SetWindowLongPtrA(c->window, GWL_EXSTYLE, static_cast<LONG_PTR>((ex & ~exMask) | (c->exStyle & exMask)));
+    ::SetWindowPos(c->window, nullptr, 0, 0, 0, 0,
+                   SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    core::Realign(*c);
+}
+
+void SetAutoSize(Control* c, bool autoSize) {
+    if (c == nullptr) return;
+    c->autoSize = autoSize;
+    core::UpdateAutoSize(*c);
+}
+
+void SetCursor(Control* c, HCURSOR cursor) {
+    if (c) c->cursor = cursor;
+}
+
+void SetOnClick(Control* c, NotifyEvent handler) {
+    if (c) c->onClick = handler;
+}
+
+void SetOnClose(Control* c, CloseEvent handler) {
+    if (c) c->onClose = handler;
+}
+
+void SetOnMouseDown(Control* c, MouseEvent handler) {
+    if (c) c->onMouseDown = handler;
+}
+
+void CloseWindow(Control* c) {
+    if (const HWND window = Handle(c)) ::PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+void DragMove(Control* c) {
+    if (const HWND window = Handle(c)) ::PostMessageA(window, WM_SYSCOMMAND, 0xF012, 0);
+}
+
+ControlFont* Font(Control* c) {
+    if (c == nullptr) return nullptr;
+    if (!c->font) {
+        c->font = std::make_unique<ControlFont>();
+        c->font->control = c;
+    }
+    return c->font.get();
+}
+
+void SetFontColor(ControlFont* font, ColorValue color) {
+    if (font == nullptr || font->color == color) return;
+    font->color = color;
+    if (Control* c = font->control) {
+        if (c->kind == ControlKind::ListView) core::ApplyListColors(*c);
+        core::Repaint(*c);
+    }
+}
+
+void SetFontHeight(ControlFont* font, std::int32_t height) {
+    if (font == nullptr || font->height == height) return;
+    font->height = height;
+    FontChanged(*font);
+}
+
+void SetFontName(ControlFont* font, std::string_view face) {
+    if (font == nullptr) return;
+    const std::string_view cut = face.substr(0, std::min<std::size_t>(face.size(), LF_FACESIZE - 1));
+    if (font->face == cut) return;
+    font->face.assign(cut);
+    FontChanged(*font);
+}
+
+void SetFontStyle(ControlFont* font, std::uint8_t style) {
+    if (font == nullptr) return;
+    std::int32_t weight = font->weight;
+    if (style & kFontBold) {
+        weight = std::max<std::int32_t>(weight, FW_BOLD);
+    } else if (weight >= FW_BOLD) {
+        weight = FW_NORMAL;
+    }
+    if (font->style == style && font->weight == weight) return;
+    font->style = style;
+    font->weight = weight;
+    FontChanged(*font);
+}
+
+}  // namespace pelorin

@@ -1,0 +1,62 @@
+// List views: real "SysListView32" windows in report view, single selection,
+// selection shown without focus; options bit 11 adds grid lines, bit 16
+// full-row selection. Indices from 0; the item text is sub-item 0.
+//
+// Every operation may be called from a worker thread: it sends the message to
+// the list's window, which the platform runs on the interface thread while the
+// caller waits, and returns the answer. No operation creates a window off the
+// interface thread; without a window they answer -1, 0 or the empty text.
+// A negative row does nothing.
+//
+// A left and a right click both raise OnClick (the right click before the
+// popup menu opens). The keyboard's menu key opens the popup below the current
+// row without raising OnClick.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "controls/Control.h"
+
+namespace pelorin {
+
+// viewStyle 3 is the report view; options as above. The control has a border.
+Control* CreateListView(Control* parent, std::uint8_t viewStyle, std::uint32_t options);
+
+constexpr std::uint32_t kListGridLines = 1u << 11;
+constexpr std::uint32_t kListFullRowSelect = 1u << 16;
+
+// alignment 0 left, 1 right, 2 centre; a negative width is the same width
+// with the image on the right; 0 keeps the platform's default width. The
+// column count grows only when the platform accepts the column.
+void AddColumn(Control* listView, std::string_view caption, std::int32_t alignment, std::int32_t width);
+std::string GetColumnText(Control* listView, std::int32_t column);
+void SetColumnText(Control* listView, std::int32_t column, std::string_view text);
+
+// Returns the new row's index, or -1.
+std::int32_t InsertItem(Control* listView, std::int32_t index, std::string_view text);
+void SetItemText(Control* listView, std::int32_t row, std::int32_t column, std::string_view text);
+// The whole cell text, however long.
+std::string GetItemText(Control* listView, std::int32_t row, std::int32_t column);
+std::int32_t ItemCount(Control* listView);
+void ClearItems(Control* listView);
+
+// The first selected row, -1 when none.
+std::int32_t CurrentIndex(Control* listView);
+// Clears the selection of all rows, then selects and focuses row (a negative
+// row only clears).
+void SetCurrentIndex(Control* listView, std::int32_t row);
+void EnsureVisible(Control* listView, std::int32_t row, bool partialOk);
+// The first visible row, and scrolling so that row is the first visible one
+// (as far as the list can scroll). Keep the user's place across a rebuild.
+std::int32_t TopIndex(Control* listView);
+void SetTopIndex(Control* listView, std::int32_t row);
+
+// Nested; while the counter is above 0 the list is not redrawn; the EndUpdate
+// that brings it to 0 repaints the whole list once. An EndUpdate without a
+// BeginUpdate does nothing.
+void BeginUpdate(Control* listView);
+void EndUpdate(Control* listView);
+
+}  // namespace pelorin

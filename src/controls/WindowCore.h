@@ -1,0 +1,94 @@
+// Inside of the control layer, shared by its source files and not meant for
+// the program: window classes and creation, the window procedures, layout and
+// the hooks each control kind provides to the shared window procedure.
+#pragma once
+
+#include <windows.h>
+
+#include "controls/Control.h"
+
+namespace pelorin {
+
+struct Menu;
+struct WorkerThread;
+
+namespace core {
+
+// Message the application object's window serves for Synchronize.
+constexpr UINT kSynchronizeMessage = 0x8FFF;
+
+// A new record of the kind, with its parent's font, text colour and
+// background copied, appended to the parent's children and owned by the parent.
+Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::int32_t height);
+bool OnInterfaceThread(const Control& control);
+// Styles of the window the control stands for, from its flags.
+struct WindowStyles {
+    DWORD style = 0;
+    DWORD exStyle = 0;
+};
+WindowStyles StylesOf(const Control& control);
+// Writes StylesOf into the record.
+void ComputeStyles(Control& control);
+// Unlinks a window from its record (the window may belong to another thread).
+void ForgetWindow(Control& control);
+// Creates the control's window and then its children's (interface thread only).
+void CreateWindowTree(Control& control);
+
+// Bounds: records and windows.
+void MoveControl(Control& control, std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
+// After the program changed a control's bounds: aligned controls are laid out again.
+void AfterBoundsSet(Control& control);
+// Lays out the children of container: alignment, then anchors by how much the
+// client area changed since the last layout.
+void Realign(Control& container);
+void UpdateAutoSize(Control& control);
+void Repaint(Control& control);
+
+// Drawing resources.
+HFONT FontHandle(Control& control);
+void DropFontHandle(ControlFont& font);
+HBRUSH BackgroundBrush(Control& control);
+void ApplyListColors(Control& control);
+
+// The form a control sits on (the control itself for a form), or null.
+Control* FormOf(Control* control);
+
+// Kind hooks. Each answers true when it handled the message and set result.
+bool AppMessage(Control& app, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+bool StaticMessage(Control& control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+bool SplitterMessage(Control& splitter, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+// Reflected notifications from a parent.
+void ButtonCommand(Control& button, WORD code);
+bool ListViewNotify(Control& listView, const NMHDR& header, LRESULT& result);
+// Where the popup opens for WM_CONTEXTMENU's lParam (screen coordinates).
+POINT ContextMenuPoint(Control& control, LPARAM lParam);
+
+// Measuring (labels and check boxes).
+SIZE MeasureCaption(Control& control, UINT format);
+
+// Menus.
+void ShowPopupMenu(Control& control, Menu& menu, POINT screen);
+bool DispatchMenuCommand(Control& form, UINT id);
+void AttachMenuBar(Control& form);
+void ForgetMenusOf(Control& form);
+bool MenuHasItems(const Menu& menu);
+
+// Application object bookkeeping.
+void ForgetAppObject(Control* app);
+// The current application object's window, for Synchronize from any thread.
+HWND SynchronizeWindow();
+// Runs a worker's pending synchronised method (the application window's 0x8FFF).
+void ServeSynchronize(WorkerThread* thread, WPARAM wParam);
+// Waits for handle while serving only sent messages, at most timeoutMs
+// (INFINITE for no limit); true when the handle was signalled.
+bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs);
+
+// Resource counters (see ResourceCounters.h).
+void CountFont(int delta);
+void CountBrush(int delta);
+void CountMenu(int delta);
+
+}  // namespace core
+}  // namespace pelorin
