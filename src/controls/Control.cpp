@@ -163,6 +163,16 @@ void SetClientSize(Control* c, std::int32_t width, std::int32_t height) {
     SetBoundsAndRealign(c, c->left, c->top, c->left + w, c->top + h);
 }
 
+void SetAlign(Control* c, Align align) {
+    if (c == nullptr) return;
+    c->align = align;
+    if (c->parent != nullptr) core::Realign(*c->parent);
+}
+
+void SetAnchors(Control* c, bool left, bool top, bool right, bool bottom) {
+    if (c) c->anchors = Anchors{left, top, right, bottom};
+}
+
 void SetColor(Control* c, ColorValue color) {
     if (c == nullptr) return;
     c->color = color;
@@ -185,7 +195,10 @@ void SetHasBorder(Control* c, bool border) {
     if (c == nullptr) return;
     c->border = border;
     core::ComputeStyles(*c);
-    if (c->window == nullptr) return;
+    if (c->window == nullptr) {
+        core::Realign(*c);  // the client area changed with the frame
+        return;
+    }
     const bool form = c->kind == ControlKind::Form;
     const DWORD styleMask = form ? (WS_OVERLAPPEDWINDOW | WS_POPUP) : WS_BORDER;
     const DWORD exMask = form ? 0 : WS_EX_CLIENTEDGE;

@@ -169,6 +169,13 @@ void SetSize(Control* control, std::int32_t width, std::int32_t height);
 // The client area's size; the outer size grows by the frame. 0 or less leaves
 // that dimension unchanged.
 void SetClientSize(Control* control, std::int32_t width, std::int32_t height);
+// Places the control against a side of its parent (top, bottom) or fills what
+// the aligned controls leave (client). Top-aligned controls stack downwards
+// and bottom-aligned ones upwards, in creation order; client comes last.
+void SetAlign(Control* control, Align align);
+// When the parent's client area changes, the control keeps its distance to the
+// chosen parent edges: right only moves it, left and right widen it.
+void SetAnchors(Control* control, bool left, bool top, bool right, bool bottom);
 // Client width and height (from the window, or computed from the styles).
 SIZE ClientSize(const Control* control);
 

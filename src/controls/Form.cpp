@@ -32,9 +32,7 @@ void RequestClose(Control& form) {
 Control* CreateForm(Control* parent, std::string_view caption) {
     Control* form = core::NewControl(ControlKind::Form, parent, 400, 300);
     form->caption.assign(caption);
-    form->border = true;
     form->color = kColorBtnFace;
-    core::ComputeStyles(*form);
     if (parent != nullptr && parent->kind == ControlKind::App && parent->mainForm == nullptr) parent->mainForm = form;
     return form;
 }

@@ -26,7 +26,6 @@ Control* CreateListView(Control* parent, std::uint8_t viewStyle, std::uint32_t o
     Control* lv = core::NewControl(ControlKind::ListView, parent, 121, 97);
     lv->viewStyle = viewStyle;
     lv->options = options;
-    lv->border = true;
     core::ComputeStyles(*lv);
     return lv;
 }

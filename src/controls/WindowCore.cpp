@@ -222,6 +222,8 @@ Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::
     control->interfaceThread = parent ? parent->interfaceThread : ::GetCurrentThreadId();
     control->right = width;
     control->bottom = height;
+    // Forms have a caption and frame, list views a sunken edge, until told otherwise.
+    control->border = kind == ControlKind::Form || kind == ControlKind::ListView;
     if (parent != nullptr) {
         control->color = parent->color;
         if (parent->font) {
@@ -234,6 +236,11 @@ Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::
         parent->autoFree.push_back(control);
     }
     ComputeStyles(*control);
+    // The first client size is the base the anchors measure changes from.
+    const SIZE client = ClientSize(control);
+    control->layoutKnown = true;
+    control->layoutWidth = client.cx;
+    control->layoutHeight = client.cy;
     return control;
 }
 
