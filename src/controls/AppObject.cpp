@@ -29,10 +29,17 @@ void ForgetAppObject(Control* app) {
 HWND SynchronizeWindow() { return g_appWindow.load(); }
 
 bool AppMessage(Control&, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    if (message != kSynchronizeMessage) return false;
-    ServeSynchronize(reinterpret_cast<WorkerThread*>(lParam), wParam);
-    result = 0;
-    return true;
+    if (message == kSynchronizeMessage) {
+        ServeSynchronize(reinterpret_cast<WorkerThread*>(lParam), wParam);
+        result = 0;
+        return true;
+    }
+    if (message == kCallMessage) {
+        if (const auto fn = reinterpret_cast<void (*)(void*)>(wParam)) fn(reinterpret_cast<void*>(lParam));
+        result = 1;  // tells the sender that it ran
+        return true;
+    }
+    return false;
 }
 
 }  // namespace core
@@ -79,6 +86,16 @@ void Run(Control* app) {
         ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     Destroy(app);
+}
+
+bool CallOnInterfaceThread(void (*fn)(void* context), void* context) {
+    const HWND window = g_appWindow.load();
+    if (fn == nullptr || window == nullptr) return false;
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+        fn(context);
+        return true;
+    }
+    return ::SendMessageA(window, core::kCallMessage, reinterpret_cast<WPARAM>(fn), reinterpret_cast<LPARAM>(context)) == 1;
 }
 
 bool TerminateRequested(const Control* app) { return app != nullptr && app->terminate; }

@@ -22,6 +22,13 @@ void Run(Control* app);
 // Dispatches the calling thread's pending messages until none is left.
 void ProcessMessages(Control* app);
 
+// Runs fn(context) on the interface thread of the current application object
+// and returns after it has run: directly when called there, otherwise through
+// a message sent to the application object's window (so a worker can hand a
+// whole batch of work to the interface thread in one step). Answers false,
+// without running fn, when no application object exists.
+bool CallOnInterfaceThread(void (*fn)(void* context), void* context);
+
 // The flag that ends Run; RequestTerminate also posts a quit message so a
 // waiting loop wakes up.
 bool TerminateRequested(const Control* app);

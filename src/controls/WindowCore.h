@@ -16,6 +16,8 @@ namespace core {
 
 // Message the application object's window serves for Synchronize.
 constexpr UINT kSynchronizeMessage = 0x8FFF;
+// Message the application object's window serves for CallOnInterfaceThread.
+constexpr UINT kCallMessage = 0x8FFE;
 
 // A new record of the kind, with its parent's font, text colour and
 // background copied, appended to the parent's children and owned by the parent.
