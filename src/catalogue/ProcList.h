@@ -1,0 +1,93 @@
+// The process list refresh: rebuilds the process list from a fresh snapshot,
+// measures each process's processor share since its previous sample, and
+// selects the user's process again. It runs once a second in RefreshThread
+// (RefreshLoop) and once on the interface thread after a kill.
+//
+// A refresh gathers every reading and cell text on the calling thread, then
+// applies the rows to the list in one call on the interface thread (frozen,
+// cleared, filled, scrolled back to the row that was on top, unfrozen,
+// selection re-applied). Two refreshes never overlap: a gate is held for the
+// whole refresh; the worker waits for it together with its stop event, the
+// interface thread waits while serving sent messages, so neither can deadlock
+// the other.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "catalogue/ProcessSource.h"
+#include "controls/Control.h"
+#include "controls/Events.h"
+#include "controls/TextList.h"
+#include "controls/WorkerThread.h"
+#include "support/Handles.h"
+
+namespace pelorin {
+
+// One set of per-process samples as parallel text lists of decimal texts; the
+// texts at one index form one entry.
+struct CpuSampleLists {
+    TextList* pids = nullptr;
+    TextList* ticks = nullptr;      // GetTickCount right after the times, signed 32-bit
+    TextList* kernels = nullptr;    // low 32 bits of the kernel time, signed, 100 ns units
+    TextList* users = nullptr;      // low 32 bits of the user time, the same way
+    TextList* creations = nullptr;  // the process's creation time (64-bit), tells a reused PID apart
+};
+
+// The refresh's state, owned by the main form. The controls are set by the
+// main form's build; the sample lists by CreateSampleLists.
+struct ProcessListState {
+    Control* lvProcesses = nullptr;
+    Control* chkShowKnown = nullptr;  // "Show Known Processes"
+    Control* chkMoreInfo = nullptr;   // "More Info"
+    Control* chkNoRefresh = nullptr;  // "No Refresh"
+
+    CpuSampleLists CurrentSample;   // the entries of the running refresh
+    CpuSampleLists PreviousSample;  // the last entry of every PID still running
+
+    // Nothing is touched while false (until start-up has created the lists).
+    std::atomic<bool> RefreshEnabled{false};
+    // Rows inserted by the last refresh.
+    std::atomic<std::int32_t> ProcessRowCount{0};
+    // Written by the selection handler on the interface thread; 0 for none.
+    std::atomic<std::uint32_t> SelectedPid{0};
+
+    // Every reading goes through it; tests put their own in.
+    ProcessSource* source = &PlatformProcessSource();
+    // RefreshLoop's pause between passes.
+    DWORD periodMs = 1000;
+
+    // Auto-reset, signalled while no refresh runs.
+    UniqueHandle refreshGate{::CreateEventA(nullptr, FALSE, TRUE, nullptr)};
+};
+
+// Start-up: creates the ten empty sample lists (after the workers exist,
+// before they run). Destroy: releases them (after the workers have stopped).
+void CreateSampleLists(ProcessListState& state);
+void ReleaseSampleLists(ProcessListState& state);
+
+// Rebuilds the list. Called on the interface thread (the kill command), it
+// waits for a running worker refresh to end while serving sent messages.
+// Does nothing while RefreshEnabled is false.
+void RefreshProcessList(ProcessListState& state) noexcept;
+// The worker's refresh: waits for the gate or the thread's stop, and ends
+// early (without touching the list) once the stop is requested.
+void RefreshProcessList(ProcessListState& state, WorkerThread* thread) noexcept;
+
+// Processor share of the process at `entry` of CurrentSample since its
+// previous sample, in percent of one processor; records the entry as the
+// new previous sample. 0 for a first sample, a reused PID, Δt = 0 or a
+// negative difference.
+double ComputeCpuUsage(ProcessListState& state, std::int32_t entry);
+
+// Selects the row whose "PID" cell holds pid; with none, nothing is selected.
+void ReselectProcess(ProcessListState& state, std::uint32_t pid);
+
+// The body of RefreshThread: while not stopped, runs showCounts on the
+// interface thread, dispatches the worker's own messages, refreshes unless
+// "No Refresh" is ticked, and sleeps periodMs (cut short by the stop).
+std::uint32_t RefreshLoop(ProcessListState& state, WorkerThread* thread, ThreadMethod showCounts);
+
+}  // namespace pelorin
