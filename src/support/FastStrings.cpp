@@ -237,6 +237,31 @@ std::int32_t TextToInt(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
+std::string DecimalToText(double value) {
+    if (std::isnan(value)) return "0";
+    if (value < 0) {
+        std::string text(1, '-');
+        text += DecimalToText(-value);
+        return text;
+    }
+    const double whole = std::trunc(value);
+    // Far beyond any real figure (and infinity): the digits of the whole part only.
+    if (!(whole < 9223372036854775808.0)) return FloatToText(whole);
+    std::string text = UnsignedToText(static_cast<std::uint64_t>(whole));
+    const int hundredths = static_cast<int>((value - whole) * 100);
+    const int d1 = hundredths / 10;
+    const int d2 = hundredths % 10;
+    if (d2 != 0) {
+        text += '.';
+        text += static_cast<char>('0' + d1);
+        text += static_cast<char>('0' + d2);
+    } else if (d1 != 0) {
+        text += '.';
+        text += static_cast<char>('0' + d1);
+    }
+    return text;
+}
+
 std::string SizeToText(double value) {
     if (std::isnan(value)) return "0";
     if (value < 0) {
@@ -251,25 +276,7 @@ std::string SizeToText(double value) {
         value /= 1024;
         suffix = step;
     }
-    const double whole = std::trunc(value);
-    // Far beyond any real size (and infinity): the digits of the whole part only.
-    if (!(whole < 9223372036854775808.0)) {
-        std::string text = FloatToText(whole);
-        if (suffix) text += suffix;
-        return text;
-    }
-    std::string text = UnsignedToText(static_cast<std::uint64_t>(whole));
-    const int hundredths = static_cast<int>((value - whole) * 100);
-    const int d1 = hundredths / 10;
-    const int d2 = hundredths % 10;
-    if (d2 != 0) {
-        text += '.';
-        text += static_cast<char>('0' + d1);
-        text += static_cast<char>('0' + d2);
-    } else if (d1 != 0) {
-        text += '.';
-        text += static_cast<char>('0' + d1);
-    }
+    std::string text = DecimalToText(value);
     if (suffix) text += suffix;
     return text;
 }

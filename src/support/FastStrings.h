@@ -38,7 +38,10 @@ double LargeToFloat(std::uint32_t low, std::int32_t high);
 std::string IntToText(std::int32_t value);
 // Optional sign, then digits up to the first non-digit; wraps at 32 bits.
 std::int32_t TextToInt(std::string_view text);
-// A byte count with up to four K/M/G/T steps and two truncated decimals.
+// The integer part and up to two truncated decimals, a trailing zero decimal
+// dropped, never a unit letter: 3.125 gives 3.12, 12.5 gives 12.5, 250 gives 250.
+std::string DecimalToText(double value);
+// A byte count with up to four K/M/G/T steps, its digits as DecimalToText.
 std::string SizeToText(double value);
 // Plain decimal with at most 15 significant digits, never an exponent.
 std::string FloatToText(double value);

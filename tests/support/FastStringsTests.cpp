@@ -227,6 +227,19 @@ TEST(SizeToText, StopsAtTera) {
     EXPECT_EQ(SizeToText(std::ldexp(1.0, 72)), "4294967296T");
 }
 
+// The processor figure: the same digits as SizeToText, but never a unit letter.
+TEST(DecimalToText, NoUnitLetterWhateverTheSize) {
+    EXPECT_EQ(DecimalToText(0), "0");
+    EXPECT_EQ(DecimalToText(5), "5");
+    EXPECT_EQ(DecimalToText(1.6666), "1.66");
+    EXPECT_EQ(DecimalToText(12.5), "12.5");
+    EXPECT_EQ(DecimalToText(101.999), "101.99");
+    EXPECT_EQ(DecimalToText(1600), "1600");
+    EXPECT_EQ(DecimalToText(6402.25), "6402.25");
+    EXPECT_EQ(SizeToText(1600), "1.56K");
+    EXPECT_EQ(DecimalToText(-2.5), "-2.5");
+}
+
 TEST(FloatToText, IntegersAreExact) {
     EXPECT_EQ(FloatToText(0), "0");
     EXPECT_EQ(FloatToText(-0.0), "0");

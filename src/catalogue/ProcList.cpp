@@ -1,0 +1,317 @@
+#include "catalogue/ProcList.h"
+
+#include <array>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "catalogue/Systemlist.h"
+#include "controls/AppObject.h"
+#include "controls/Button.h"
+#include "controls/ListView.h"
+#include "support/FastStrings.h"
+
+namespace pelorin {
+namespace {
+
+constexpr std::int32_t kColumnCount = 7;
+constexpr std::int32_t kPidColumn = 1;
+constexpr const char* kNoVersionInfo = "--";
+
+// One row of the list, gathered off the interface thread.
+struct RowTexts {
+    std::uint32_t pid = 0;
+    std::array<std::string, kColumnCount> cells;
+};
+
+// The batch handed to the interface thread.
+struct ApplyBatch {
+    ProcessListState* state = nullptr;
+    const std::vector<RowTexts>* rows = nullptr;
+    WorkerThread* thread = nullptr;  // the refreshing worker, or null
+};
+
+std::array<TextList**, 5> ListsOf(CpuSampleLists& set) {
+    return {&set.pids, &set.ticks, &set.kernels, &set.users, &set.creations};
+}
+
+bool ListsExist(const CpuSampleLists& set) {
+    return set.pids && set.ticks && set.kernels && set.users && set.creations;
+}
+
+void ClearSamples(CpuSampleLists& set) {
+    for (TextList** list : ListsOf(set)) (*list)->Clear();
+}
+
+// Differences of 32-bit counters that may have wrapped between two samples.
+std::int32_t WrappingDifference(std::int32_t now, std::int32_t before) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(before));
+}
+
+std::int32_t AppendSample(CpuSampleLists& set, std::uint32_t pid, std::uint32_t tick, const ProcessTimes& times) {
+    const std::int32_t index = set.pids->Add(IntToText(static_cast<std::int32_t>(pid)));
+    set.ticks->Add(IntToText(static_cast<std::int32_t>(tick)));
+    set.kernels->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(times.kernel))));
+    set.users->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(times.user))));
+    set.creations->Add(std::to_string(times.creation));
+    return index;
+}
+
+// Keeps only the entries of PIDs in the snapshot. A PID that is gone can only
+// come back as a new process, which its creation time tells apart, so its old
+// entry would serve nothing. Hidden known processes are in the snapshot and
+// keep theirs.
+void DropEndedProcesses(CpuSampleLists& previous, const std::vector<SnapshotEntry>& entries) {
+    std::unordered_set<std::uint32_t> running;
+    running.reserve(entries.size() * 2);
+    for (const SnapshotEntry& entry : entries) running.insert(entry.pid);
+
+    const std::int32_t count = previous.pids->Count();
+    std::vector<std::int32_t> kept;
+    kept.reserve(static_cast<std::size_t>(count));
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (running.count(static_cast<std::uint32_t>(TextToInt(previous.pids->Get(i))))) kept.push_back(i);
+    }
+    if (kept.size() == static_cast<std::size_t>(count)) return;
+    for (TextList** list : ListsOf(previous)) {
+        std::vector<std::string> items = std::move((*list)->items);
+        (*list)->Clear();
+        for (std::int32_t i : kept) (*list)->Add(items[static_cast<std::size_t>(i)]);
+    }
+}
+
+// Reads every listed process and builds its cells; false when the worker's
+// stop cut the walk short.
+bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTexts>& rows) {
+    ProcessSource& source = *state.source;
+    // Each read of a box is a message to the interface thread: once per refresh.
+    const bool showKnown = GetChecked(state.chkShowKnown);
+    const bool moreInfo = GetChecked(state.chkMoreInfo);
+    std::uint32_t processors = source.ProcessorCount();
+    if (processors == 0) processors = 1;
+    // A share of one processor: a process can reach 100 per processor it keeps busy.
+    const double overflowLimit = 100.0 * processors + 2.0;
+
+    ClearSamples(state.CurrentSample);
+    if (StopRequested(thread)) return false;
+    const std::vector<SnapshotEntry> entries = source.Snapshot();
+    const std::string windowsFolder = GetWindowsFolder();
+
+    for (const SnapshotEntry& entry : entries) {
+        if (StopRequested(thread)) return false;
+        if (!showKnown && IsKnownProcess(entry.name)) continue;
+
+        const ProcessReadings readings = source.Read(entry.pid);
+        const std::uint32_t tick = source.TickCount();
+        const std::int32_t sample = AppendSample(state.CurrentSample, entry.pid, tick, readings.times);
+        double cpu = ComputeCpuUsage(state, sample);
+        if (cpu > overflowLimit) cpu = 0;
+
+        if (IsSystemPseudoProcess(entry.name)) continue;
+
+        RowTexts row;
+        row.pid = entry.pid;
+        row.cells[0] = entry.name;
+        row.cells[1] = IntToText(static_cast<std::int32_t>(entry.pid));
+        row.cells[2] = SizeToText(static_cast<double>(readings.workingSet));
+        row.cells[3] = DecimalToText(cpu);
+        row.cells[4] = NormalizeImagePath(readings.imagePath, windowsFolder);
+        if (!moreInfo) {
+            row.cells[5] = kNoVersionInfo;
+            row.cells[6] = kNoVersionInfo;
+        } else if (readings.imagePath != NoImagePath) {
+            // The un-normalized path, as the platform gave it.
+            row.cells[5] = source.VersionString(readings.imagePath, "FileDescription");
+            row.cells[6] = source.VersionString(readings.imagePath, "CompanyName");
+        }
+        rows.push_back(std::move(row));
+    }
+    // An empty walk means no snapshot, not that every process ended.
+    if (!entries.empty()) DropEndedProcesses(state.PreviousSample, entries);
+    return true;
+}
+
+// Interface thread: the whole rebuild of the list in one step.
+void ApplyRows(void* context) noexcept {
+    const auto& batch = *static_cast<const ApplyBatch*>(context);
+    // The close handler may be waiting for this worker: it does no more.
+    if (StopRequested(batch.thread)) return;
+    ProcessListState& state = *batch.state;
+    Control* list = state.lvProcesses;
+    try {
+        // The row on top stays on top if its process is still listed, so a
+        // user who scrolled down is not pulled back every second.
+        const std::int32_t oldTop = ItemCount(list) > 0 ? TopIndex(list) : -1;
+        std::uint32_t topPid = 0;
+        if (oldTop >= 0) topPid = static_cast<std::uint32_t>(TextToInt(GetItemText(list, oldTop, kPidColumn)));
+
+        BeginUpdate(list);
+        ClearItems(list);
+        std::int32_t count = 0;
+        std::int32_t newTop = -1;
+        for (const RowTexts& row : *batch.rows) {
+            const std::int32_t index = InsertItem(list, count, row.cells[0]);
+            if (index < 0) continue;
+            for (std::int32_t column = 1; column < kColumnCount; ++column) {
+                SetItemText(list, index, column, row.cells[static_cast<std::size_t>(column)]);
+            }
+            if (newTop < 0 && oldTop >= 0 && row.pid == topPid) newTop = index;
+            ++count;
+        }
+        // Gone: keep the place in the list instead.
+        if (oldTop >= 0) SetTopIndex(list, newTop >= 0 ? newTop : oldTop);
+        EndUpdate(list);
+        state.ProcessRowCount = count;
+        ReselectProcess(state, state.SelectedPid.load());
+    } catch (...) {
+        // Out of memory half way: never leave the list frozen.
+        while (list != nullptr && list->updateCount > 0) EndUpdate(list);
+    }
+}
+
+// Held for a whole refresh; released on every path.
+class GateHold {
+public:
+    explicit GateHold(HANDLE gate) noexcept : gate_(gate) {}
+    ~GateHold() { ::SetEvent(gate_); }
+    GateHold(const GateHold&) = delete;
+    GateHold& operator=(const GateHold&) = delete;
+
+private:
+    HANDLE gate_;
+};
+
+// Worker: the gate, or the stop, whichever comes first.
+bool AcquireGateOrStop(HANDLE gate, WorkerThread* thread) {
+    if (thread == nullptr || !thread->stopEvent) return ::WaitForSingleObject(gate, INFINITE) == WAIT_OBJECT_0;
+    const HANDLE handles[] = {gate, thread->stopEvent.Get()};
+    if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
+    if (StopRequested(thread)) {
+        ::SetEvent(gate);
+        return false;
+    }
+    return true;
+}
+
+// Interface thread: the worker holding the gate may be sending to this thread
+// (a list operation, a box read, Synchronize, the batch), so sent messages are
+// served while waiting; nothing else is dispatched.
+bool AcquireGateServingSentMessages(HANDLE gate) {
+    for (;;) {
+        // Short slices, so a wake-up that slips between checks costs little.
+        const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &gate, 50, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r == WAIT_FAILED) return false;
+        MSG message;
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
+    if (!state.RefreshEnabled.load()) return;
+    if (!ListsExist(state.CurrentSample) || !ListsExist(state.PreviousSample) || state.source == nullptr) return;
+    const HANDLE gate = state.refreshGate.Get();
+    if (gate == nullptr) return;
+    const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
+    if (!acquired) return;
+    GateHold hold(gate);
+    try {
+        std::vector<RowTexts> rows;
+        if (!GatherRows(state, thread, rows)) return;
+        if (StopRequested(thread)) return;
+        ApplyBatch batch{&state, &rows, thread};
+        // Without an application object the list operations still reach the
+        // list one message at a time.
+        if (!CallOnInterfaceThread(&ApplyRows, &batch)) ApplyRows(&batch);
+    } catch (...) {
+        // Out of memory while gathering: this refresh is dropped, the next one tries again.
+    }
+}
+
+}  // namespace
+
+void CreateSampleLists(ProcessListState& state) {
+    for (CpuSampleLists* set : {&state.CurrentSample, &state.PreviousSample}) {
+        for (TextList** list : ListsOf(*set)) {
+            if (*list == nullptr) *list = CreateTextList();
+        }
+    }
+}
+
+void ReleaseSampleLists(ProcessListState& state) {
+    for (CpuSampleLists* set : {&state.CurrentSample, &state.PreviousSample}) {
+        for (TextList** list : ListsOf(*set)) {
+            if (*list != nullptr) Release(std::exchange(*list, nullptr));
+        }
+    }
+}
+
+void RefreshProcessList(ProcessListState& state) noexcept { Refresh(state, nullptr); }
+
+void RefreshProcessList(ProcessListState& state, WorkerThread* thread) noexcept { Refresh(state, thread); }
+
+double ComputeCpuUsage(ProcessListState& state, std::int32_t entry) {
+    CpuSampleLists& current = state.CurrentSample;
+    CpuSampleLists& previous = state.PreviousSample;
+    if (!ListsExist(current) || !ListsExist(previous)) return 0;
+    if (entry < 0 || entry >= current.pids->Count()) return 0;
+
+    const std::string pid = current.pids->Get(entry);
+    const std::string tick = current.ticks->Get(entry);
+    const std::string kernel = current.kernels->Get(entry);
+    const std::string user = current.users->Get(entry);
+    const std::string creation = current.creations->Get(entry);
+
+    const std::int32_t j = previous.pids->IndexOf(pid);
+    if (j < 0) {
+        previous.pids->Add(pid);
+        previous.ticks->Add(tick);
+        previous.kernels->Add(kernel);
+        previous.users->Add(user);
+        previous.creations->Add(creation);
+        return 0;
+    }
+
+    // Another process under a reused PID: its first sample.
+    const bool sameProcess = previous.creations->Get(j) == creation;
+    const double dt = WrappingDifference(TextToInt(tick), TextToInt(previous.ticks->Get(j)));
+    const double dk = WrappingDifference(TextToInt(kernel), TextToInt(previous.kernels->Get(j)));
+    const double du = WrappingDifference(TextToInt(user), TextToInt(previous.users->Get(j)));
+    previous.ticks->Put(j, tick);
+    previous.kernels->Put(j, kernel);
+    previous.users->Put(j, user);
+    previous.creations->Put(j, creation);
+    if (!sameProcess) return 0;
+
+    double r = 0;
+    // Δk and Δu count 100 ns, Δt milliseconds: r is a percentage of one processor.
+    if (du + dk > 0 && dt != 0) r = (du + dk) / (dt * 100.0);
+    if (!(r >= 0)) r = 0;
+    return r;
+}
+
+void ReselectProcess(ProcessListState& state, std::uint32_t pid) {
+    Control* list = state.lvProcesses;
+    const std::int32_t count = ItemCount(list);
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (static_cast<std::uint32_t>(TextToInt(GetItemText(list, i, kPidColumn))) == pid) {
+            SetCurrentIndex(list, i);
+            return;
+        }
+    }
+    SetCurrentIndex(list, -1);
+}
+
+std::uint32_t RefreshLoop(ProcessListState& state, WorkerThread* thread, ThreadMethod showCounts) {
+    while (!StopRequested(thread)) {
+        Synchronize(thread, showCounts);
+        ProcessMessages(CurrentAppObject());
+        if (StopRequested(thread)) break;
+        if (!GetChecked(state.chkNoRefresh)) RefreshProcessList(state, thread);
+        if (SleepOrStop(thread, state.periodMs)) break;
+    }
+    return 0;
+}
+
+}  // namespace pelorin
