@@ -1,0 +1,165 @@
+#include "app/Startup.h"
+
+#include "app/Settings.h"
+#include "catalogue/VariablesUnit.h"
+#include "controls/Control.h"
+#include "controls/WorkerThread.h"
+#include "support/FastStrings.h"
+#include "support/SystemInfo.h"
+
+namespace pelorin {
+namespace {
+
+constexpr const char* kInstanceSemaphore = "Pelorin.exe";
+constexpr const char* kMainCaption = "Pelorin";
+constexpr const char* kTestModeFile = "testing.log";
+
+const StartupOptions& OptionsOf(const MainForm& f) {
+    static const StartupOptions program = ProgramStartupOptions();
+    return f.startup != nullptr ? *f.startup : program;
+}
+
+// Closes the token through the same table that opened it.
+class TokenCloser {
+public:
+    TokenCloser(const PrivilegeApi& api, HANDLE token) : api_(api), token_(token) {}
+    ~TokenCloser() { api_.closeHandle(token_); }
+    TokenCloser(const TokenCloser&) = delete;
+    TokenCloser& operator=(const TokenCloser&) = delete;
+
+private:
+    const PrivilegeApi& api_;
+    HANDLE token_;
+};
+
+}  // namespace
+
+StartupOptions ProgramStartupOptions() {
+    StartupOptions o;
+    o.programFolder = ProgramDirectory();
+    o.loadSettings = &LoadSettings;
+    o.registerWindowHandle = &RegisterWindowHandle;
+    o.saveSettings = &SaveSettings;
+    return o;
+}
+
+ShellHooks MainFormShell() {
+    ShellHooks hooks;
+    hooks.initMainForm = &InitMainForm;
+    hooks.mainFormClose = &MainFormClose;
+    hooks.mainFormDestroy = &MainFormDestroy;
+    return hooks;
+}
+
+void CreateMainForm(MainForm& f, Control* app, const StartupOptions& options) {
+    f.startup = &options;
+    BuildMainForm(f, app, MainFormShell());
+}
+
+void InitMainForm(MainForm& f) {
+    const StartupOptions& o = OptionsOf(f);
+    // First, so a second instance ends before any window, thread or setting.
+    if (o.singleInstance) EnsureSingleInstance();
+
+    SetSharedFolders({SystemDriveRoot(), WindowsDirectory(), SystemDirectory(), ProgramFilesDirectory(),
+                      TempDirectory()});
+
+    f.TestMode = TestModeFileExists(o.programFolder);
+    if (!f.TestMode) {
+        // The status labels stay out of sight but are still written.
+        SetHeight(f.pnlTop, 1);
+        SetVisible(f.btnTest, false);
+    }
+    SetHeight(f.pnlBottom, 180);
+    SetAlign(f.lvProcesses, kAlignClient);
+
+    AddProcessColumns(f);
+    AddModuleColumns(f);
+
+    SetCaption(f.lblRealtime,
+               DriveRootFolder() + " " + WindowsFolder() + " " + SystemFolder() + " " + ProgramFilesFolder());
+
+    CreateSampleLists(f.refresh);
+    EnableDebugPrivilege();
+    if (o.loadSettings) o.loadSettings(f);
+    if (o.registerWindowHandle) o.registerWindowHandle(f);
+    f.refresh.RefreshEnabled = true;
+
+    if (o.startWorkers) {
+        Resume(f.CpuUsageThread);
+        Resume(f.RefreshThread);
+    }
+}
+
+void MainFormClose(MainForm& f, Control*, bool&) {
+    // No refresh may start on this thread from here on (a kill's refresh).
+    f.refresh.RefreshEnabled = false;
+    // Cooperative stops: each waits while serving sent messages, so a worker
+    // blocked in Synchronize or in a list call is answered, sees the stop and
+    // ends; nothing it holds is abandoned.
+    StopAndWait(f.CpuUsageThread);
+    StopAndWait(f.RefreshThread);
+    const StartupOptions& o = OptionsOf(f);
+    if (o.saveSettings) o.saveSettings(f);
+}
+
+void MainFormDestroy(MainForm& f, Control*) {
+    // Destroyed without a close (or the close never ran): the workers must
+    // not outlive the lists they read.
+    f.refresh.RefreshEnabled = false;
+    StopAndWait(f.CpuUsageThread);
+    StopAndWait(f.RefreshThread);
+    ReleaseSampleLists(f.refresh);
+}
+
+bool TestModeFileExists(const std::string& folder) {
+    return FileExists(IncludeTrailingBackslash(folder) + kTestModeFile);
+}
+
+void EnsureSingleInstance() {
+    const HANDLE semaphore = ::CreateSemaphoreA(nullptr, 0, 1, kInstanceSemaphore);
+    if (semaphore != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(semaphore);
+        ::SwitchToThisWindow(FindRunningInstanceWindow(), TRUE);
+        ::ExitProcess(0);
+    }
+    // The first instance keeps its handle open for the life of the process.
+}
+
+HWND FindRunningInstanceWindow() {
+    // Skip windows of this process: only another instance is to be brought forward.
+    const DWORD self = ::GetCurrentProcessId();
+    HWND window = nullptr;
+    while ((window = ::FindWindowExA(nullptr, window, nullptr, kMainCaption)) != nullptr) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        if (pid != self) return window;
+    }
+    return nullptr;
+}
+
+const PrivilegeApi& PlatformPrivilegeApi() {
+    static const PrivilegeApi api = {&::OpenProcessToken, &::LookupPrivilegeValueA, &::AdjustTokenPrivileges,
+                                     &::GetLastError, &::CloseHandle};
+    return api;
+}
+
+bool EnableDebugPrivilege(const PrivilegeApi& api) {
+    HANDLE token = nullptr;
+    if (!api.openProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    TokenCloser closer(api, token);
+
+    LUID luid = {};
+    if (!api.lookupPrivilegeValue(nullptr, "SeDebugPrivilege", &luid)) return false;
+
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid = luid;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD returned = 0;
+    if (!api.adjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, &returned)) return false;
+    // The call succeeds even when the token lacks the privilege; then nothing was enabled.
+    return api.getLastError() != ERROR_NOT_ALL_ASSIGNED;
+}
+
+}  // namespace pelorin

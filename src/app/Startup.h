@@ -1,0 +1,69 @@
+// Start-up and shutdown of the program around its main window: the
+// single-instance guard, the folder texts, test mode, the columns, the sample
+// lists, the debug privilege, the settings, the start of both workers, and
+// the close and destroy handlers that stop them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "controls/Control.h"
+#include "ui/MainForm.h"
+
+namespace pelorin {
+
+// How the main window starts. The program uses ProgramStartupOptions();
+// window tests switch off the guard and the workers and count the settings
+// calls instead of touching the registry.
+struct StartupOptions {
+    std::string programFolder;  // where "testing.log" is looked for, with a trailing backslash
+    bool singleInstance = true; // run the single-instance guard
+    bool startWorkers = true;   // resume both workers at the end of start-up
+    void (*loadSettings)(MainForm& form) = nullptr;
+    void (*registerWindowHandle)(MainForm& form) = nullptr;
+    void (*saveSettings)(MainForm& form) = nullptr;
+};
+
+// The program's own: its folder, the guard, the workers, the real settings.
+StartupOptions ProgramStartupOptions();
+
+// The shell's part of the main window: InitMainForm, MainFormClose and
+// MainFormDestroy. form.startup must point at options that outlive the form.
+ShellHooks MainFormShell();
+// form.startup := &options, then BuildMainForm with MainFormShell().
+void CreateMainForm(MainForm& form, Control* app, const StartupOptions& options);
+
+// The start-up that ends the main window's build.
+void InitMainForm(MainForm& form);
+// Stops CpuUsageThread, then RefreshThread, then saves the settings; a close
+// is always accepted.
+void MainFormClose(MainForm& form, Control* sender, bool& accept);
+// Stops any worker still running, then releases the sample lists.
+void MainFormDestroy(MainForm& form, Control* sender);
+
+// True when a file (not a folder) named "testing.log" is in folder.
+bool TestModeFileExists(const std::string& folder);
+
+// Single-instance guard: creates the semaphore "Pelorin.exe" and keeps it for
+// the life of the process. When it existed already, brings the running
+// instance's window forward and ends this process with exit code 0.
+void EnsureSingleInstance();
+// The first top-level window titled "Pelorin" that belongs to another process.
+HWND FindRunningInstanceWindow();
+
+// The platform calls EnableDebugPrivilege makes, replaceable by tests.
+struct PrivilegeApi {
+    decltype(&::OpenProcessToken) openProcessToken;
+    decltype(&::LookupPrivilegeValueA) lookupPrivilegeValue;
+    decltype(&::AdjustTokenPrivileges) adjustTokenPrivileges;
+    decltype(&::GetLastError) getLastError;
+    decltype(&::CloseHandle) closeHandle;
+};
+const PrivilegeApi& PlatformPrivilegeApi();
+
+// Enables SeDebugPrivilege in the process token. True only when the
+// privilege really was enabled (an adjustment that assigned nothing is false).
+bool EnableDebugPrivilege(const PrivilegeApi& api = PlatformPrivilegeApi());
+
+}  // namespace pelorin
