@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out, and min
 // and max, which NOMINMAX keeps out of the Windows headers.
