@@ -53,6 +53,54 @@ BOOL WINAPI PlatformCloseHandle(HANDLE handle) {
     return ::CloseHandle(handle);
 }
 
+BOOL WINAPI PlatformGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
+                                    FILETIME* user) {
+    return ::GetProcessTimes(process, creation, exit, kernel, user);
+}
+
+DWORD WINAPI PlatformWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return ::WaitForSingleObject(handle, milliseconds);
+}
+
+// The lowest identifiers are the idle and system pseudo-processes and never ours to end.
+constexpr std::uint32_t kHighestReservedPid = 5;
+
+// The limited query right first (enough for the times, granted more often);
+// systems that do not know it refuse the open, so the full right follows.
+constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
+constexpr DWORD kQueryRights[] = {kQueryLimited, PROCESS_QUERY_INFORMATION};
+
+// Opens pid with `extra` and one of the query rights; null when refused.
+HANDLE OpenWithQueryRight(const KillApi& api, std::uint32_t pid, DWORD extra) {
+    for (const DWORD query : kQueryRights) {
+        if (const HANDLE process = api.openProcess(extra | query, FALSE, pid)) return process;
+    }
+    return nullptr;
+}
+
+bool CreationTimeOf(const KillApi& api, HANDLE process, std::uint64_t& creation) {
+    FILETIME created = {}, exited = {}, kernel = {}, user = {};
+    if (!api.getProcessTimes(process, &created, &exited, &kernel, &user)) return false;
+    creation = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return true;
+}
+
+// Closes a handle through the same table that opened it.
+class KillHandle {
+public:
+    KillHandle(const KillApi& api, HANDLE handle) : api_(api), handle_(handle) {}
+    ~KillHandle() {
+        if (handle_ != nullptr) api_.closeHandle(handle_);
+    }
+    KillHandle(const KillHandle&) = delete;
+    KillHandle& operator=(const KillHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+
+private:
+    const KillApi& api_;
+    HANDLE handle_;
+};
+
 }  // namespace
 
 std::string WindowsDirectory() {
@@ -102,18 +150,44 @@ bool FileExists(const std::string& fileName) {
 }
 
 const KillApi& PlatformKillApi() {
-    static const KillApi api = {&PlatformOpenProcess, &PlatformTerminateProcess, &PlatformCloseHandle};
+    static const KillApi api = {&PlatformOpenProcess, &PlatformTerminateProcess, &PlatformCloseHandle,
+                                &PlatformGetProcessTimes, &PlatformWaitForSingleObject};
     return api;
 }
 
 bool KillProcess(std::uint32_t pid, const KillApi& api) {
-    // The idle and system pseudo-processes and the lowest identifiers are never ours to end.
-    if (pid <= 5) return false;
+    if (pid <= kHighestReservedPid) return false;
     const HANDLE process = api.openProcess(PROCESS_TERMINATE, FALSE, pid);
     if (process == nullptr) return false;
     const bool ended = api.terminateProcess(process, 0) != FALSE;
     api.closeHandle(process);
     return ended;
+}
+
+bool ReadProcessCreationTime(std::uint32_t pid, std::uint64_t& creation, const KillApi& api) {
+    const KillHandle process(api, OpenWithQueryRight(api, pid, 0));
+    if (process.Get() == nullptr) return false;
+    std::uint64_t read = 0;
+    if (!CreationTimeOf(api, process.Get(), read)) return false;
+    creation = read;
+    return true;
+}
+
+bool KillProcess(std::uint32_t pid, std::uint64_t expectedCreation, const KillApi& api) {
+    if (pid <= kHighestReservedPid) return false;
+    const KillHandle process(api, OpenWithQueryRight(api, pid, PROCESS_TERMINATE | SYNCHRONIZE));
+    if (process.Get() == nullptr) return false;
+    // The PID may have been handed to another process since it was chosen:
+    // the handle now pins whichever process holds it, so this check is final.
+    std::uint64_t creation = 0;
+    if (!CreationTimeOf(api, process.Get(), creation) || creation != expectedCreation) return false;
+    // Ended already (another handle keeps it around): not ended by this call.
+    if (api.waitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) return false;
+    if (!api.terminateProcess(process.Get(), 0)) return false;
+    // Termination completes asynchronously; wait so that the list rebuilt
+    // right after no longer shows the process.
+    api.waitForSingleObject(process.Get(), KillSettleMs);
+    return true;
 }
 
 }  // namespace pelorin
