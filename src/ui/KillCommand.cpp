@@ -1,12 +1,55 @@
 #include "ui/KillCommand.h"
 
+#include <windows.h>
+
+#include "support/FastStrings.h"
+#include "support/SystemInfo.h"
 #include "ui/MainForm.h"
 
 namespace pelorin {
+namespace {
 
-// Not wired to any behaviour yet. The failure message box must be owned by
-// Handle(form.Form): the application object's window is message-only, and a
-// box owned by it would open behind the main window with no taskbar entry.
-void KillTaskClick(MainForm&, Control*) {}
+constexpr const char* kDefaultTitle = "Pelorin";
+
+bool KillSelected(const MainForm& f) {
+    // Without a creation time from the click nothing proves the PID still
+    // names the clicked process.
+    if (!f.SelectedCreation) return false;
+    return KillProcess(f.refresh.SelectedPid.load(), *f.SelectedCreation);
+}
+
+void ShowKillFailure(MainForm& f) {
+    const std::string text = KillFailureText(f.SelectedName, f.refresh.SelectedPid.load());
+    // The application object's caption; its window is message-only, so the
+    // box is owned by the main window instead (it would otherwise open with
+    // no owner the user can see, possibly behind the main window).
+    Control* app = f.Form != nullptr ? f.Form->parent : nullptr;
+    const std::string title = app != nullptr && !Caption(app).empty() ? Caption(app) : kDefaultTitle;
+    ::MessageBoxA(Handle(f.Form), text.c_str(), title.c_str(), MB_OK | MB_SETFOREGROUND);
+}
+
+}  // namespace
+
+std::string KillFailureText(std::string_view name, std::uint32_t pid) {
+    std::string text = "Failed to kill task: \"";
+    text += name;
+    text += "\" PID: ";
+    text += IntToText(static_cast<std::int32_t>(pid));
+    return text;
+}
+
+void KillTaskClick(MainForm& f, Control*) noexcept {
+    try {
+        if (KillSelected(f)) {
+            // At once, also while "No Refresh" is ticked; the refresh waits
+            // for a running worker refresh rather than overlap it.
+            RefreshProcessList(f.refresh);
+            return;
+        }
+        ShowKillFailure(f);
+    } catch (...) {
+        // Out of memory for the message text: nothing more to do.
+    }
+}
 
 }  // namespace pelorin

@@ -1,12 +1,22 @@
 // "Kill Task" of the process list's popup menu.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 #include "controls/Control.h"
 
 namespace pelorin {
 
 struct MainForm;
 
-void KillTaskClick(MainForm& form, Control* sender);
+// Ends the selected process (only while its PID still belongs to the process
+// that was clicked) and rebuilds the process list at once; when it was not
+// ended, shows the failure message owned by the main window.
+void KillTaskClick(MainForm& form, Control* sender) noexcept;
+
+// Failed to kill task: "name" PID: N
+std::string KillFailureText(std::string_view name, std::uint32_t pid);
 
 }  // namespace pelorin

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "catalogue/ProcList.h"
@@ -56,6 +57,9 @@ struct MainForm {
     ProcessListState refresh;  // RefreshEnabled, ProcessRowCount, SelectedPid, samples
     SysUsageState usage;       // CpuUsage, MemLoadText, CpuText
     std::string SelectedName;  // the "Process Name" cell of the selected row
+    // When the selected process was created, read at the click; none when it
+    // could not be opened then. "Kill Task" ends only that process.
+    std::optional<std::uint64_t> SelectedCreation;
     bool TestMode = false;     // a "testing.log" file beside the program
 
     ShellHooks shell;
