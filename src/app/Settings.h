@@ -3,15 +3,58 @@
 // there at every start.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
 namespace pelorin {
 
 struct MainForm;
 
-// Start-up, before the workers run: applies the stored values to the window.
+// Where the settings live: root\parent\company\product. The program uses
+// ProgramSettingsKey(); tests point it at a throwaway key.
+struct SettingsKey {
+    HKEY root = HKEY_CURRENT_USER;
+    std::string parent = "SOFTWARE";
+    std::string company = "marrowby";
+    std::string product = "pelorin";
+};
+const SettingsKey& ProgramSettingsKey();
+// parent\company\product
+std::string ProductKeyPath(const SettingsKey& key);
+
+// Start-up, before the workers run: applies the stored placement (brought
+// onto a monitor when it would be off every one) and the "On Top" box.
 void LoadSettings(MainForm& form);
-// Start-up, right after LoadSettings: writes "pelorinno".
+void LoadSettings(MainForm& form, const SettingsKey& key);
+// Start-up, right after LoadSettings: writes "pelorinno". Creates the keys
+// only while the company key is missing.
 void RegisterWindowHandle(MainForm& form);
+void RegisterWindowHandle(MainForm& form, const SettingsKey& key);
 // The close handler, after both workers have stopped.
 void SaveSettings(MainForm& form);
+void SaveSettings(MainForm& form, const SettingsKey& key);
+
+// The four window values as stored; a value that is missing, or not a 4-byte
+// REG_DWORD, is absent.
+struct StoredPlacement {
+    std::optional<std::int32_t> left, top, width, height;
+};
+
+// The outer window rectangle to use at start-up. Absent values keep the built
+// ones; a stored width or height below `minimum` (the smallest trackable
+// window) keeps the built one. Against the nearest of workAreas (most
+// overlap, else least distance): a size larger than that work area is cut to
+// it, and a window that would lie off every work area, or whose size was
+// cut, is moved into that work area. No work areas: no correction of place.
+RECT SettlePlacement(const RECT& built, const StoredPlacement& stored, SIZE minimum,
+                     std::span<const RECT> workAreas);
+
+// The work area of every monitor attached to the desktop.
+std::vector<RECT> MonitorWorkAreas();
 
 }  // namespace pelorin
