@@ -263,6 +263,35 @@ std::vector<RemoteListView::Column> RemoteListView::Columns() const {
     return columns;
 }
 
+std::optional<RECT> RemoteListView::ItemRect(int row) const {
+    if (!Valid()) return std::nullopt;
+    RECT rect = {};
+    rect.left = LVIR_BOUNDS;
+    SIZE_T done = 0;
+    if (!::WriteProcessMemory(process_.Get(), remote_, &rect, sizeof rect, &done)) return std::nullopt;
+    LRESULT ok = 0;
+    if (!Send(LVM_GETITEMRECT, static_cast<WPARAM>(row), ok) || !ok) return std::nullopt;
+    if (!::ReadProcessMemory(process_.Get(), remote_, &rect, sizeof rect, &done)) return std::nullopt;
+    return rect;
+}
+
+int RemoteListView::SelectedRow() const {
+    DWORD_PTR row = 0;
+    if (!::SendMessageTimeoutA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED, SMTO_ABORTIFHUNG, 5000,
+                               &row)) {
+        return -1;
+    }
+    return static_cast<int>(static_cast<LRESULT>(row));
+}
+
+int RemoteListView::RowOf(int column, const std::string& text) const {
+    const int count = RowCount();
+    for (int r = 0; r < count; ++r) {
+        if (Cell(r, column) == text) return r;
+    }
+    return -1;
+}
+
 std::vector<RemoteListView::Row> RemoteListView::Rows(int columnCount) const {
     std::vector<Row> rows;
     const int count = RowCount();
@@ -284,6 +313,121 @@ std::optional<std::vector<RemoteListView::Row>> RemoteListView::StableRows(int c
         ::Sleep(20);
     }
     return std::nullopt;
+}
+
+// Input
+
+void PostClick(HWND window, POINT client, bool rightButton) {
+    const LPARAM at = MAKELPARAM(client.x, client.y);
+    ::PostMessageA(window, rightButton ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, rightButton ? MK_RBUTTON : MK_LBUTTON, at);
+    ::PostMessageA(window, rightButton ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
+}
+
+bool ClickButton(HWND button) {
+    DWORD_PTR answer = 0;
+    return ::SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) != 0;
+}
+
+bool IsChecked(HWND checkBox) {
+    DWORD_PTR state = 0;
+    if (!::SendMessageTimeoutA(checkBox, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state)) return false;
+    return state == BST_CHECKED;
+}
+
+namespace {
+
+struct ClassSearch {
+    DWORD pid;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindWindowOfClass(HWND window, LPARAM context) noexcept {
+    auto& search = *reinterpret_cast<ClassSearch*>(context);
+    char name[64] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    if (std::strcmp(name, search.className) != 0 || !IsVisibleWindowOf(window, search.pid)) return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK NoteIcon(HWND child, LPARAM found) noexcept {
+    char name[32] = {};
+    ::GetClassNameA(child, name, sizeof name);
+    DWORD_PTR icon = 0;
+    if (lstrcmpiA(name, "Static") == 0 && ::IsWindowVisible(child) &&
+        ::SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon) && icon != 0) {
+        *reinterpret_cast<bool*>(found) = true;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK NoteButton(HWND child, LPARAM buttons) noexcept {
+    char name[32] = {};
+    ::GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, "Button") == 0 && ::IsWindowVisible(child))
+        reinterpret_cast<std::vector<std::string>*>(buttons)->push_back(WindowText(child));
+    return TRUE;
+}
+
+}  // namespace
+
+HWND WaitForWindowOfClass(DWORD pid, const char* className, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        ClassSearch search = {pid, className, nullptr};
+        ::EnumWindows(FindWindowOfClass, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) return search.found;
+        if (::GetTickCount() - start >= timeoutMs) return nullptr;
+        ::Sleep(20);
+    }
+}
+
+MessageBoxInfo ReadMessageBox(HWND box) {
+    MessageBoxInfo info;
+    info.title = WindowText(box);
+    info.text = WindowText(::GetDlgItem(box, 0xFFFF));  // the message's static
+    info.owner = ::GetWindow(box, GW_OWNER);
+    ::EnumChildWindows(box, NoteButton, reinterpret_cast<LPARAM>(&info.buttons));
+    ::EnumChildWindows(box, NoteIcon, reinterpret_cast<LPARAM>(&info.hasIcon));
+    return info;
+}
+
+// Registry
+
+std::optional<PelorinKeyState> ReadPelorinKey() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    PelorinKeyState state;
+    ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       &state.lastWrite);
+    for (DWORD i = 0;; ++i) {
+        char name[256] = {};
+        DWORD nameLength = sizeof name;
+        RegistryValue value;
+        BYTE data[1024] = {};
+        DWORD dataLength = sizeof data;
+        if (::RegEnumValueA(key, i, name, &nameLength, nullptr, &value.type, data, &dataLength) != ERROR_SUCCESS) break;
+        value.data.assign(data, data + dataLength);
+        state.values[std::string(name, nameLength)] = value;
+    }
+    ::RegCloseKey(key);
+    return state;
+}
+
+std::optional<std::int32_t> PelorinValue(const char* name) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    DWORD value = 0, size = sizeof value, type = 0;
+    const LONG r = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    ::RegCloseKey(key);
+    if (r != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+void DeleteCompanyKey() {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, kCompanyKey);
 }
 
 // RegistryKeyGuard

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,6 +92,13 @@ public:
     std::optional<Column> ColumnAt(int index) const;
     std::vector<Column> Columns() const;
 
+    // The bounds of a row in the list's client coordinates.
+    std::optional<RECT> ItemRect(int row) const;
+    // The first selected row, -1 for none.
+    int SelectedRow() const;
+    // The first row whose cell in column reads text, -1 for none.
+    int RowOf(int column, const std::string& text) const;
+
     // Every row, with the cells of the first columnCount columns.
     using Row = std::vector<std::string>;
     std::vector<Row> Rows(int columnCount) const;
@@ -106,6 +114,45 @@ private:
     UniqueHandle process_;
     void* remote_ = nullptr;
 };
+
+// Input as the platform delivers it to another program's window: a button
+// press and release posted at a point of the window's client area.
+void PostClick(HWND window, POINT client, bool rightButton = false);
+// BM_CLICK sent to a button or check box (bounded wait).
+bool ClickButton(HWND button);
+bool IsChecked(HWND checkBox);
+
+// The visible top-level window of class className that belongs to pid, once
+// one shows within timeoutMs; null otherwise. "#32768" is a popup menu,
+// "#32770" a dialog such as a message box.
+HWND WaitForWindowOfClass(DWORD pid, const char* className, DWORD timeoutMs = 5000);
+
+// What a message box shows.
+struct MessageBoxInfo {
+    std::string title;
+    std::string text;  // the message's static control
+    HWND owner = nullptr;
+    std::vector<std::string> buttons;  // the captions of its visible buttons
+    bool hasIcon = false;              // a visible static showing an icon
+};
+MessageBoxInfo ReadMessageBox(HWND box);
+
+// The values of HKEY_CURRENT_USER\SOFTWARE\marrowby\pelorin and the key's
+// last write time; none when the key does not exist.
+struct RegistryValue {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    bool operator==(const RegistryValue&) const = default;
+};
+struct PelorinKeyState {
+    std::map<std::string, RegistryValue> values;
+    FILETIME lastWrite = {};
+};
+std::optional<PelorinKeyState> ReadPelorinKey();
+// A REG_DWORD of 4 bytes from that key, or none.
+std::optional<std::int32_t> PelorinValue(const char* name);
+// Deletes HKEY_CURRENT_USER\SOFTWARE\marrowby with everything under it.
+void DeleteCompanyKey();
 
 // Saves HKEY_CURRENT_USER\SOFTWARE\marrowby\pelorin (its values, and whether
 // it and "marrowby" existed) and puts that state back on destruction.
