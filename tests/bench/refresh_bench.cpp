@@ -1,28 +1,37 @@
-// refresh_bench.exe: what one process list refresh costs, and what steady
-// refreshing costs the processor. Not a test: it prints Markdown tables.
+// refresh_bench.exe: Pelorin's performance report. Not a test: it prints one
+// Markdown report, every figure from this one run under one Wine server.
 //
-// 1. With 50, 200 and 400 extra idle child processes, each measured over a
-//    few rounds: the platform readings alone (the real source walked as the
-//    refresh walks it, no list) and one whole RefreshProcessList run from a
-//    worker thread against a real, shown list view, as RefreshThread runs it.
-// 2. Processor time over a steady period of refreshing once a second:
-//    Pelorin.exe (beside this program, or --pelorin PATH) when it exists,
-//    measured from outside; and this program running RefreshLoop itself.
+// 1. One RefreshProcessList with 50, 200 and 400 extra idle child processes
+//    (each child brings a conhost.exe under Wine): the platform readings alone
+//    against the whole refresh run from a worker thread into a shown list.
+// 2. With 200 of those children: an idle window, Pelorin.exe refreshing with
+//    "More Info" clear and then ticked, and Wine's taskmgr.exe on its
+//    Processes page, each for the same time and alone; each program's own
+//    processor time and the Wine server's time in the same window.
+// 3. Start to the first filled process list, Pelorin.exe's size and imports,
+//    and its private memory over the minutes it runs.
 //
-// Options: --children 50,200,400  --rounds 5  --steady-seconds 60
-//          --steady pelorin|self|both|none  --pelorin PATH  --hidden 1
+// Options: --children 50,200,400  --steady-children 200  --rounds 5
+//          --steady-seconds 60  --memory-minutes 10  --starts 5
+//          --wineserver-pid N  --clock-ticks 100  --pelorin PATH
 #include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
 #include <winternl.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue/ProcList.h"
+#include "catalogue/ProcessSnapshot.h"
 #include "catalogue/Systemlist.h"
 #include "controls/AppObject.h"
 #include "controls/Button.h"
@@ -30,21 +39,25 @@
 #include "controls/ListView.h"
 #include "controls/WorkerThread.h"
 #include "fixtures/ChildProcess.h"
+#include "support/VersionInfo.h"
 
 namespace pelorin::bench {
 namespace {
 
 struct Options {
     std::vector<int> children{50, 200, 400};
+    int steadyChildren = 200;
     int rounds = 5;
     int steadySeconds = 60;
-    std::string steady;  // empty: both when Pelorin.exe exists, else self
+    int memoryMinutes = 10;
+    int starts = 5;
+    unsigned long wineserverPid = 0;
+    int clockTicks = 100;
     std::string pelorinPath;
-    bool hidden = false;  // the list window never shown (no painting)
 };
 
 double NowMs() {
-    static LARGE_INTEGER frequency = [] {
+    static const LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
         ::QueryPerformanceFrequency(&f);
         return f;
@@ -61,9 +74,8 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-double Minimum(const std::vector<double>& values) {
-    return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
-}
+double Minimum(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
+double Maximum(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
 
 void Pump() {
     MSG message;
@@ -73,21 +85,136 @@ void Pump() {
     }
 }
 
-// Serves the worker's messages (list batch, box reads) until it has ended.
-void PumpUntilEnded(WorkerThread* thread) {
-    while (!Terminated(thread)) {
+// Serves this thread's windows for ms, waking at most every sliceMs: the
+// steady windows use long slices so the bench itself costs the server little.
+void PumpFor(DWORD ms, DWORD sliceMs = 10) {
+    const double end = NowMs() + ms;
+    for (;;) {
         Pump();
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const double left = end - NowMs();
+        if (left <= 0) return;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<double>(left, sliceMs)) + 1,
+                                      QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
 }
 
-void PumpFor(DWORD ms) {
-    const DWORD start = ::GetTickCount();
-    while (::GetTickCount() - start < ms) {
-        Pump();
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+void PumpUntilEnded(WorkerThread* thread) {
+    while (!Terminated(thread)) PumpFor(10);
+}
+
+void Print(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------------------
+// Linux side: the Wine server's and a program's own processor time.
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!file) return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+    return text;
+}
+
+// utime + stime of a Linux process in seconds, from /proc/<pid>/stat (seen as Z:\proc).
+std::optional<double> LinuxProcessSeconds(unsigned long pid, int clockTicks) {
+    if (pid == 0) return std::nullopt;
+    const auto stat = ReadWholeFile("Z:\\proc\\" + std::to_string(pid) + "\\stat");
+    if (!stat) return std::nullopt;
+    const std::size_t close = stat->rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    // After "pid (comm)": field 3 is the state; utime and stime are fields 14 and 15.
+    const char* p = stat->c_str() + close + 1;
+    unsigned long long fields[13] = {};
+    for (int i = 0; i < 13; ++i) {
+        while (*p == ' ') ++p;
+        if (i == 0) {
+            ++p;  // the state letter
+            continue;
+        }
+        fields[i] = std::strtoull(p, const_cast<char**>(&p), 10);
+    }
+    return static_cast<double>(fields[11] + fields[12]) / clockTicks;
+}
+
+// The Linux process of a program of this Wine session: its command line
+// names exeName and its environment has this WINEPREFIX.
+unsigned long FindLinuxProcess(const std::string& exeName) {
+    char prefix[MAX_PATH] = {};
+    if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return 0;
+    const std::string wanted = std::string("WINEPREFIX=") + prefix;
+    std::string lowerName = exeName;
+    std::transform(lowerName.begin(), lowerName.end(), lowerName.begin(), [](unsigned char c) { return std::tolower(c); });
+    unsigned long found = 0;
+    WIN32_FIND_DATAA data;
+    const HANDLE search = ::FindFirstFileA("Z:\\proc\\*", &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (data.cFileName[0] < '0' || data.cFileName[0] > '9') continue;
+        const std::string dir = std::string("Z:\\proc\\") + data.cFileName;
+        auto cmdline = ReadWholeFile(dir + "\\cmdline");
+        if (!cmdline) continue;
+        std::string first(cmdline->c_str());  // argv[0]
+        std::transform(first.begin(), first.end(), first.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (first.size() < lowerName.size() || first.compare(first.size() - lowerName.size(), lowerName.size(), lowerName))
+            continue;
+        const auto environment = ReadWholeFile(dir + "\\environ");
+        if (!environment) continue;
+        for (std::size_t at = 0; at < environment->size(); at += std::strlen(environment->c_str() + at) + 1) {
+            if (std::strcmp(environment->c_str() + at, wanted.c_str()) == 0) {
+                found = std::strtoul(data.cFileName, nullptr, 10);
+                break;
+            }
+        }
+    } while (found == 0 && ::FindNextFileA(search, &data));
+    ::FindClose(search);
+    return found;
+}
+
+// ---------------------------------------------------------------------------
+// Wine side: a process's times as Wine's own process list reports them.
+
+// Kernel + user time of a process in seconds from the system process list:
+// under Wine GetProcessTimes answers 0 for another process, the list has the
+// real figures.
+std::optional<double> ListedProcessSeconds(DWORD pid) {
+    using QueryFunction = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const auto query = ntdll ? reinterpret_cast<QueryFunction>(
+                                   reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                             : nullptr;
+    if (query == nullptr) return std::nullopt;
+    std::vector<unsigned char> buffer(1024 * 1024);
+    for (int attempt = 0;; ++attempt) {
+        ULONG needed = 0;
+        if (query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) == 0) break;
+        if (attempt == 6) return std::nullopt;
+        buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 65536));
+    }
+    for (std::size_t offset = 0;;) {
+        const auto* entry = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
+        if (reinterpret_cast<std::uintptr_t>(entry->UniqueProcessId) == pid) {
+            // UserTime and KernelTime sit at 40 and 48, inside what winternl.h calls Reserved1.
+            LARGE_INTEGER user, kernel;
+            std::memcpy(&user, reinterpret_cast<const unsigned char*>(entry) + 40, sizeof user);
+            std::memcpy(&kernel, reinterpret_cast<const unsigned char*>(entry) + 48, sizeof kernel);
+            return static_cast<double>(user.QuadPart + kernel.QuadPart) / 1e7;
+        }
+        if (entry->NextEntryOffset == 0) return std::nullopt;
+        offset += entry->NextEntryOffset;
     }
 }
+
+// ---------------------------------------------------------------------------
+// Part 1: one refresh.
 
 // The main window's parts the refresh uses.
 struct Window {
@@ -95,13 +222,13 @@ struct Window {
     Control* form = nullptr;
     ProcessListState state;
 
-    explicit Window(bool shown) {
+    Window() {
         app = CreateAppObject("Pelorin refresh bench");
         form = CreateForm(app, "Pelorin refresh bench");
         SetPosition(form, 10, 10);
         SetClientSize(form, 760, 520);
         Handle(form);
-        if (shown) ::ShowWindow(form->window, SW_SHOWNORMAL);
+        ::ShowWindow(form->window, SW_SHOWNORMAL);
         Control* list = CreateListView(form, 3, kListGridLines | kListFullRowSelect);
         SetAlign(list, kAlignClient);
         Handle(list);
@@ -127,56 +254,79 @@ struct Window {
     }
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
+
+    void Show(bool shown) {
+        ::ShowWindow(form->window, shown ? SW_SHOWNOACTIVATE : SW_HIDE);
+        PumpFor(100);
+    }
 };
 
-// The readings a refresh takes, without building a row or touching a list.
-double TimePlatformReadings(bool showKnown, bool moreInfo, int& processesRead) {
-    ProcessSource& source = PlatformProcessSource();
+// The readings a refresh takes from its source, walked as the refresh walks
+// it, without building a row or touching the list.
+double TimeSourceReadings(ProcessSource& source, bool moreInfo) {
     const double start = NowMs();
     source.ProcessorCount();
-    processesRead = 0;
     for (const SnapshotEntry& entry : source.Snapshot()) {
-        if (!showKnown && IsKnownProcess(entry.name)) continue;
+        if (IsKnownProcess(entry.name)) continue;
         const ProcessReadings readings = source.Read(entry.pid);
         source.TickCount();
         if (moreInfo && readings.imagePath != NoImagePath) {
             source.VersionString(readings.imagePath, "FileDescription");
             source.VersionString(readings.imagePath, "CompanyName");
         }
-        ++processesRead;
     }
     return NowMs() - start;
 }
 
-struct TimedRefreshes {
+// The same readings taken afresh every time, each process opened twice and
+// its image path and version strings read anew: the unchanging reference.
+double TimeFreshReadings(bool moreInfo) {
+    const double start = NowMs();
+    ProcessSnapshot snapshot;
+    SnapshotEntry entry;
+    while (snapshot.Next(entry)) {
+        if (IsKnownProcess(entry.name)) continue;
+        const UniqueHandle process = OpenQueryHandle(entry.pid);
+        ProcessWorkingSet(process.Get());
+        const std::string path = GetProcessImagePath(entry.pid);
+        ReadProcessTimes(process.Get());
+        ::GetTickCount();
+        if (moreInfo && path != NoImagePath) {
+            ReadVersionString(path, "FileDescription");
+            ReadVersionString(path, "CompanyName");
+        }
+    }
+    return NowMs() - start;
+}
+
+struct TimedRefresh {
     ProcessListState* state = nullptr;
-    int rounds = 0;
-    std::vector<double> times;
+    double ms = 0;
 };
 
-std::uint32_t RefreshRounds(TimedRefreshes& job, WorkerThread* thread) {
-    for (int i = 0; i < job.rounds && !StopRequested(thread); ++i) {
-        const double start = NowMs();
-        RefreshProcessList(*job.state, thread);
-        job.times.push_back(NowMs() - start);
-        // Let the interface thread paint the rows, as it does between passes of RefreshThread.
-        SleepOrStop(thread, 500);
-    }
+std::uint32_t RefreshOnce(TimedRefresh& job, WorkerThread* thread) {
+    const double start = NowMs();
+    RefreshProcessList(*job.state, thread);
+    job.ms = NowMs() - start;
     return 0;
 }
 
-std::vector<double> TimeWorkerRefreshes(Window& window, int rounds) {
-    TimedRefreshes job{&window.state, rounds, {}};
+// One RefreshProcessList from a worker thread, as RefreshThread runs it,
+// while this thread serves the list window.
+double TimeWorkerRefresh(Window& window) {
+    TimedRefresh job{&window.state, 0};
     WorkerThread* thread = CreateWorkerThread();
-    thread->onExecute = MakeExecute<&RefreshRounds>(job);
+    thread->onExecute = MakeExecute<&RefreshOnce>(job);
     Resume(thread);
     PumpUntilEnded(thread);
     StopAndWait(thread);
     Destroy(thread);
-    return job.times;
+    return job.ms;
 }
 
-bool StartChildren(std::vector<std::unique_ptr<fixtures::ChildProcess>>& children, int count) {
+using Children = std::vector<std::unique_ptr<fixtures::ChildProcess>>;
+
+bool StartChildren(Children& children, int count) {
     while (static_cast<int>(children.size()) < count) {
         auto child = std::make_unique<fixtures::ChildProcess>();
         if (!child->Start(std::string(), 30000)) {
@@ -188,149 +338,429 @@ bool StartChildren(std::vector<std::unique_ptr<fixtures::ChildProcess>>& childre
     return true;
 }
 
-void MeasureRefreshes(Window& window, const Options& options,
-                      std::vector<std::unique_ptr<fixtures::ChildProcess>>& children) {
-    std::printf("## One refresh (ms; median and best of %d rounds)\n\n", options.rounds);
-    std::printf("| extra children | More Info | rows | platform readings | whole refresh from the worker | ratio |\n");
-    std::printf("|---:|:---:|---:|---:|---:|---:|\n");
-    std::fflush(stdout);
-    for (int count : options.children) {
-        if (!StartChildren(children, count)) break;
-        PumpFor(static_cast<DWORD>(3000 + 20 * count));  // let the new children settle
-        for (bool moreInfo : {false, true}) {
-            SetChecked(window.state.chkMoreInfo, moreInfo);
-            TimeWorkerRefreshes(window, 1);  // warm-up: bindings, first samples
-            std::vector<double> readings;
-            int processesRead = 0;
-            for (int i = 0; i < options.rounds; ++i) {
-                readings.push_back(TimePlatformReadings(false, moreInfo, processesRead));
-                PumpFor(200);
-            }
-            const std::vector<double> refreshes = TimeWorkerRefreshes(window, options.rounds);
-            const double r = Median(readings);
-            const double w = Median(refreshes);
-            std::printf("| %d | %s | %d | %.1f (best %.1f) | %.1f (best %.1f) | %.2f |\n", count, moreInfo ? "on" : "off",
-                        window.state.ProcessRowCount.load(), r, Minimum(readings), w, Minimum(refreshes),
-                        r > 0 ? w / r : 0.0);
-            std::fflush(stdout);
+void PrintRefreshHeader(const Options& options) {
+    Print("## 1. One refresh (ms, median of %d rounds; best in brackets)\n\n", options.rounds);
+    Print("- *readings alone*: the refresh's own source walked as the refresh walks it (snapshot, known-process "
+          "filter, each process read, the clock, with \"More Info\" the two version strings), no row built, no "
+          "list touched.\n");
+    Print("- *fresh readings*: the same facts read afresh for every process (opened twice, image path and version "
+          "strings read anew), for reference.\n");
+    Print("- *whole refresh*: RefreshProcessList run from a worker thread into a shown list view, as RefreshThread "
+          "runs it, timed on the worker; *list work* = whole - readings alone.\n");
+    Print("- Readings and whole refreshes alternate, 300 ms apart, after one warm-up refresh.\n\n");
+    Print("| extra children | More Info | rows | readings alone | fresh readings | whole refresh | list work | "
+          "whole / readings | target <= 1.3 |\n");
+    Print("|---:|:---:|---:|---:|---:|---:|---:|---:|:---:|\n");
+}
+
+struct RefreshRow {
+    int children = 0;
+    bool moreInfo = false;
+    double ratio = 0;
+};
+
+void MeasureRefreshes(Window& window, const Options& options, int count, std::vector<RefreshRow>& summary) {
+    for (bool moreInfo : {false, true}) {
+        SetChecked(window.state.chkMoreInfo, moreInfo);
+        TimeWorkerRefresh(window);  // warm-up: bindings, first samples, caches
+        PumpFor(300);
+        std::vector<double> readings, fresh, whole;
+        for (int i = 0; i < options.rounds; ++i) {
+            readings.push_back(TimeSourceReadings(*window.state.source, moreInfo));
+            PumpFor(300);
+            whole.push_back(TimeWorkerRefresh(window));
+            PumpFor(300);
+            fresh.push_back(TimeFreshReadings(moreInfo));
+            PumpFor(300);
         }
+        const double r = Median(readings);
+        const double w = Median(whole);
+        const double ratio = r > 0 ? w / r : 0;
+        Print("| %d | %s | %d | %.1f (%.1f) | %.1f (%.1f) | %.1f (%.1f) | %.1f | %.2f | %s |\n", count,
+              moreInfo ? "ticked" : "clear", window.state.ProcessRowCount.load(), r, Minimum(readings), Median(fresh),
+              Minimum(fresh), w, Minimum(whole), w - r, ratio, ratio <= 1.3 ? "met" : "missed");
+        summary.push_back({count, moreInfo, ratio});
     }
     SetChecked(window.state.chkMoreInfo, false);
-    std::printf("\n");
 }
 
-std::uint64_t FileTimeCount(const FILETIME& t) {
-    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+// ---------------------------------------------------------------------------
+// Part 2 and 3: the real programs, driven from outside.
+
+struct FoundWindow {
+    HWND window = nullptr;
+    DWORD pid = 0;
+    const char* title = nullptr;
+};
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM context) noexcept {
+    auto& wanted = *reinterpret_cast<FoundWindow*>(context);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    if (pid != wanted.pid || !::IsWindowVisible(window)) return TRUE;
+    char text[256] = {};
+    ::GetWindowTextA(window, text, sizeof text);
+    if (std::strncmp(text, wanted.title, std::strlen(wanted.title)) != 0) return TRUE;
+    wanted.window = window;
+    return FALSE;
 }
 
-// Kernel + user time of a process in 100 ns units through GetProcessTimes.
-std::uint64_t ProcessTimeByHandle(HANDLE process) {
-    FILETIME creation{}, exitTime{}, kernel{}, user{};
-    if (!::GetProcessTimes(process, &creation, &exitTime, &kernel, &user)) return 0;
-    return FileTimeCount(kernel) + FileTimeCount(user);
+HWND TopLevelWindowOf(DWORD pid, const char* titlePrefix) {
+    FoundWindow found{nullptr, pid, titlePrefix};
+    ::EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&found));
+    return found.window;
 }
 
-// The same from the system's process list: under Wine GetProcessTimes answers
-// 0 for another process, the process list has the real figures.
-std::uint64_t ProcessTimeFromSystemList(DWORD pid) {
-    using QueryFunction = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    if (ntdll == nullptr) return 0;
-    const auto query = reinterpret_cast<QueryFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQuerySystemInformation")));
-    if (query == nullptr) return 0;
-    std::vector<unsigned char> buffer(1024 * 1024);
-    for (int attempt = 0;; ++attempt) {
-        ULONG needed = 0;
-        if (query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) == 0) break;
-        if (attempt == 6) return 0;
-        buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 65536));
+struct ChildSearch {
+    const char* className = nullptr;
+    const char* text = nullptr;  // null: any
+    bool visibleOnly = false;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM context) noexcept {
+    auto& search = *reinterpret_cast<ChildSearch*>(context);
+    char name[64] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    if (lstrcmpiA(name, search.className) != 0) return TRUE;
+    if (search.visibleOnly && !::IsWindowVisible(window)) return TRUE;
+    if (search.text != nullptr) {
+        char text[256] = {};
+        ::GetWindowTextA(window, text, sizeof text);
+        if (std::strcmp(text, search.text) != 0) return TRUE;
     }
-    std::size_t offset = 0;
-    for (;;) {
-        const auto* entry = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
-        if (reinterpret_cast<std::uintptr_t>(entry->UniqueProcessId) == pid) {
-            // UserTime and KernelTime sit at 40 and 48, inside what winternl.h calls Reserved1.
-            LARGE_INTEGER user, kernel;
-            std::memcpy(&user, reinterpret_cast<const unsigned char*>(entry) + 40, sizeof user);
-            std::memcpy(&kernel, reinterpret_cast<const unsigned char*>(entry) + 48, sizeof kernel);
-            return static_cast<std::uint64_t>(user.QuadPart) + static_cast<std::uint64_t>(kernel.QuadPart);
+    search.found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> ChildrenOf(HWND top, const char* className, const char* text = nullptr, bool visibleOnly = false) {
+    ChildSearch search{className, text, visibleOnly, {}};
+    ::EnumChildWindows(top, CollectChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+LRESULT SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool* ok = nullptr) {
+    DWORD_PTR answer = 0;
+    const bool sent = ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer) != 0;
+    if (ok != nullptr) *ok = sent;
+    return sent ? static_cast<LRESULT>(answer) : 0;
+}
+
+int ColumnCount(HWND list) {
+    const auto header = reinterpret_cast<HWND>(SendBounded(list, LVM_GETHEADER, 0, 0));
+    return header ? static_cast<int>(SendBounded(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
+// A program started by the bench, ended on destruction.
+class Program {
+public:
+    Program() = default;
+    ~Program() { Stop(nullptr); }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool Start(const std::string& exePath, const std::string& folder) {
+        std::string commandLine = "\"" + exePath + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        startMs_ = NowMs();
+        if (!::CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+            return false;
         }
-        if (entry->NextEntryOffset == 0) return 0;
-        offset += entry->NextEntryOffset;
+        ::CloseHandle(info.hThread);
+        process_.Reset(info.hProcess);
+        pid_ = info.dwProcessId;
+        return true;
     }
-}
 
-struct SteadyResult {
+    // Posts WM_CLOSE to window (when given) and waits; kills what is left.
+    void Stop(HWND window) {
+        if (!process_) return;
+        if (window != nullptr) ::PostMessageA(window, WM_CLOSE, 0, 0);
+        if (window == nullptr || ::WaitForSingleObject(process_.Get(), 15000) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process_.Get(), 1);
+            ::WaitForSingleObject(process_.Get(), 10000);
+        }
+        process_.Reset();
+    }
+
+    bool Running() const { return process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+    DWORD Pid() const { return pid_; }
+    HANDLE Process() const { return process_.Get(); }
+    double StartMs() const { return startMs_; }
+
+private:
+    UniqueHandle process_;
+    DWORD pid_ = 0;
+    double startMs_ = 0;
+};
+
+// One steady window: a program's own times and the server's in the same span.
+struct Usage {
     double wallS = 0;
-    double byHandleS = 0;
-    double fromListS = 0;
+    std::optional<double> listedS;   // Wine's process list (class 5)
+    std::optional<double> linuxS;    // the program's Linux process
+    std::optional<double> serverS;   // the wineserver process
 };
 
-void PrintSteadyRow(const char* subject, int children, const SteadyResult& r) {
-    const double best = std::max(r.byHandleS, r.fromListS);
-    std::printf("| %s | %d | %.1f | %.3f | %.3f | %.2f |\n", subject, children, r.wallS, r.byHandleS, r.fromListS,
-                r.wallS > 0 ? 100.0 * best / r.wallS : 0.0);
-    std::fflush(stdout);
-}
+class UsageProbe {
+public:
+    UsageProbe(const Options& options, DWORD pid, unsigned long linuxPid)
+        : options_(options), pid_(pid), linuxPid_(linuxPid) {}
 
-// Hook for the real program: started beside this bench, measured from outside.
-bool MeasurePelorin(const std::string& path, int seconds, SteadyResult& result) {
-    std::string commandLine = "\"" + path + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        std::fprintf(stderr, "could not start %s\n", path.c_str());
-        return false;
+    void Begin() {
+        wall0_ = NowMs();
+        listed0_ = pid_ ? ListedProcessSeconds(pid_) : std::nullopt;
+        linux0_ = LinuxProcessSeconds(linuxPid_, options_.clockTicks);
+        server0_ = LinuxProcessSeconds(options_.wineserverPid, options_.clockTicks);
     }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle mainThread(info.hThread);
-    ::WaitForInputIdle(process.Get(), 10000);
-    PumpFor(5000);  // start-up and the first refreshes
-    const double wall0 = NowMs();
-    const std::uint64_t handle0 = ProcessTimeByHandle(process.Get());
-    const std::uint64_t list0 = ProcessTimeFromSystemList(info.dwProcessId);
-    PumpFor(static_cast<DWORD>(seconds) * 1000);
-    const std::uint64_t handle1 = ProcessTimeByHandle(process.Get());
-    const std::uint64_t list1 = ProcessTimeFromSystemList(info.dwProcessId);
-    result.wallS = (NowMs() - wall0) / 1000.0;
-    result.byHandleS = static_cast<double>(handle1 - handle0) / 1e7;
-    result.fromListS = static_cast<double>(list1 - list0) / 1e7;
 
-    if (const HWND window = ::FindWindowA(nullptr, "Pelorin")) ::PostMessageA(window, WM_CLOSE, 0, 0);
-    if (::WaitForSingleObject(process.Get(), 10000) != WAIT_OBJECT_0) ::TerminateProcess(process.Get(), 1);
-    return true;
-}
+    Usage End() const {
+        Usage u;
+        const auto listed1 = pid_ ? ListedProcessSeconds(pid_) : std::nullopt;
+        const auto linux1 = LinuxProcessSeconds(linuxPid_, options_.clockTicks);
+        const auto server1 = LinuxProcessSeconds(options_.wineserverPid, options_.clockTicks);
+        u.wallS = (NowMs() - wall0_) / 1000.0;
+        if (listed0_ && listed1) u.listedS = *listed1 - *listed0_;
+        if (linux0_ && linux1) u.linuxS = *linux1 - *linux0_;
+        if (server0_ && server1) u.serverS = *server1 - *server0_;
+        return u;
+    }
 
-struct LoopJob {
-    ProcessListState* state = nullptr;
+private:
+    const Options& options_;
+    DWORD pid_;
+    unsigned long linuxPid_;
+    double wall0_ = 0;
+    std::optional<double> listed0_, linux0_, server0_;
 };
 
-std::uint32_t SteadyLoop(LoopJob& job, WorkerThread* thread) {
-    return RefreshLoop(*job.state, thread, ThreadMethod{});
+// A window of steadySeconds in which this bench only idles.
+Usage Measure(const Options& options, DWORD pid, unsigned long linuxPid) {
+    UsageProbe probe(options, pid, linuxPid);
+    probe.Begin();
+    PumpFor(static_cast<DWORD>(options.steadySeconds) * 1000, 250);
+    return probe.End();
 }
 
-// This program as Pelorin runs its refresh: RefreshLoop once a second in a
-// worker, the list on this thread.
-SteadyResult MeasureSelf(Window& window, int seconds) {
-    window.state.periodMs = 1000;
-    LoopJob job{&window.state};
-    WorkerThread* thread = CreateWorkerThread();
-    thread->onExecute = MakeExecute<&SteadyLoop>(job);
-    const double wall0 = NowMs();
-    const std::uint64_t self0 = ProcessTimeByHandle(::GetCurrentProcess());
-    const std::uint64_t list0 = ProcessTimeFromSystemList(::GetCurrentProcessId());
-    Resume(thread);
-    PumpFor(static_cast<DWORD>(seconds) * 1000);
-    StopAndWait(thread);
-    SteadyResult result;
-    result.byHandleS = static_cast<double>(ProcessTimeByHandle(::GetCurrentProcess()) - self0) / 1e7;
-    result.fromListS = static_cast<double>(ProcessTimeFromSystemList(::GetCurrentProcessId()) - list0) / 1e7;
-    result.wallS = (NowMs() - wall0) / 1000.0;
-    Destroy(thread);
-    return result;
+std::string Seconds(const std::optional<double>& s) {
+    if (!s) return "n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", *s);
+    return text;
 }
+
+std::string Percent(const std::optional<double>& seconds, double wallS) {
+    if (!seconds || wallS <= 0) return "n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", 100.0 * *seconds / wallS);
+    return text;
+}
+
+struct SteadyRow {
+    std::string subject;
+    std::string shown;
+    Usage usage;
+};
+
+// Pelorin.exe copied into a folder of its own (no "testing.log" beside it).
+struct PelorinCopy {
+    std::string folder;
+    std::string exe;
+
+    explicit PelorinCopy(const std::string& built) {
+        char temp[MAX_PATH + 1] = {};
+        ::GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "pelorin-bench-" + std::to_string(::GetCurrentProcessId());
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        exe = folder + "\\Pelorin.exe";
+        ::CopyFileA(built.c_str(), exe.c_str(), FALSE);
+    }
+    ~PelorinCopy() {
+        ::DeleteFileA(exe.c_str());
+        ::RemoveDirectoryA(folder.c_str());
+    }
+    PelorinCopy(const PelorinCopy&) = delete;
+    PelorinCopy& operator=(const PelorinCopy&) = delete;
+};
+
+struct PelorinWindows {
+    HWND form = nullptr;
+    HWND list = nullptr;  // the process list: the list view with seven columns
+};
+
+PelorinWindows FindPelorin(DWORD pid) {
+    PelorinWindows w;
+    w.form = TopLevelWindowOf(pid, "Pelorin");
+    if (w.form == nullptr) return w;
+    for (HWND list : ChildrenOf(w.form, WC_LISTVIEWA)) {
+        if (ColumnCount(list) == 7) {
+            w.list = list;
+            break;
+        }
+    }
+    return w;
+}
+
+// Starts Pelorin and answers the time from CreateProcess to the first
+// LVM_GETITEMCOUNT above 0 of its process list, or a negative value.
+double StartPelorin(Program& program, const PelorinCopy& copy, PelorinWindows& windows) {
+    if (!program.Start(copy.exe, copy.folder)) return -1;
+    const double deadline = program.StartMs() + 30000;
+    while (NowMs() < deadline && program.Running()) {
+        if (windows.list == nullptr) windows = FindPelorin(program.Pid());
+        if (windows.list != nullptr && SendBounded(windows.list, LVM_GETITEMCOUNT, 0, 0) > 0)
+            return NowMs() - program.StartMs();
+        ::Sleep(1);
+    }
+    return -1;
+}
+
+struct MemorySample {
+    double minutes = 0;
+    std::size_t privateBytes = 0;
+    std::size_t workingSet = 0;
+};
+
+std::optional<MemorySample> ReadMemory(const Program& program, double minutes) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    // Under Wine PagefileUsage tracks private memory (PrivateUsage is never filled in).
+    if (!::GetProcessMemoryInfo(program.Process(), &counters, sizeof counters)) return std::nullopt;
+    return MemorySample{minutes, counters.PagefileUsage, counters.WorkingSetSize};
+}
+
+struct PelorinRun {
+    double firstStartMs = -1;
+    std::vector<SteadyRow> steady;
+    std::vector<MemorySample> memory;
+    int rows = 0;
+};
+
+// One Pelorin for the whole memory period: started (timed), steady with
+// "More Info" clear, steady with it ticked, then refreshing on with it clear;
+// its private memory read every minute.
+PelorinRun RunPelorin(const Options& options, const PelorinCopy& copy) {
+    PelorinRun run;
+    Program program;
+    PelorinWindows windows;
+    run.firstStartMs = StartPelorin(program, copy, windows);
+    if (run.firstStartMs < 0) return run;
+    const double started = program.StartMs();
+    auto minutesRunning = [&] { return (NowMs() - started) / 60000.0; };
+    if (auto m = ReadMemory(program, minutesRunning())) run.memory.push_back(*m);
+
+    const std::vector<HWND> moreInfo = ChildrenOf(windows.form, "Button", "More Info");
+    const unsigned long linuxPid = FindLinuxProcess("Pelorin.exe");
+    PumpFor(5000, 250);  // start-up and the first refreshes settle
+    run.rows = static_cast<int>(SendBounded(windows.list, LVM_GETITEMCOUNT, 0, 0));
+    run.steady.push_back({"Pelorin.exe, \"More Info\" clear", std::to_string(run.rows) + " rows",
+                          Measure(options, program.Pid(), linuxPid)});
+    if (!moreInfo.empty()) {
+        SendBounded(moreInfo.front(), BM_SETCHECK, BST_CHECKED, 0);
+        PumpFor(3000, 250);
+        run.steady.push_back({"Pelorin.exe, \"More Info\" ticked", std::to_string(run.rows) + " rows",
+                              Measure(options, program.Pid(), linuxPid)});
+        SendBounded(moreInfo.front(), BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+
+    // One sample a minute; minutes the steady windows have already passed are
+    // skipped, and the last sample is taken at memoryMinutes or right away.
+    for (int minute = 1; minute <= options.memoryMinutes; ++minute) {
+        const double waitMs = (minute - minutesRunning()) * 60000.0;
+        if (waitMs < 0 && minute < options.memoryMinutes) continue;
+        if (waitMs > 0) PumpFor(static_cast<DWORD>(waitMs), 1000);
+        if (!program.Running()) break;
+        if (auto m = ReadMemory(program, minutesRunning())) run.memory.push_back(*m);
+    }
+    program.Stop(windows.form);
+    return run;
+}
+
+std::vector<double> TimeStarts(const Options& options, const PelorinCopy& copy) {
+    std::vector<double> times;
+    for (int i = 0; i < options.starts; ++i) {
+        Program program;
+        PelorinWindows windows;
+        const double ms = StartPelorin(program, copy, windows);
+        if (ms >= 0) times.push_back(ms);
+        PumpFor(500, 100);
+        program.Stop(windows.form);
+        PumpFor(1000, 100);
+    }
+    return times;
+}
+
+// Wine's task manager on its Processes page.
+std::optional<SteadyRow> RunTaskManager(const Options& options) {
+    char system[MAX_PATH] = {};
+    ::GetSystemDirectoryA(system, sizeof system);
+    Program program;
+    if (!program.Start(std::string(system) + "\\taskmgr.exe", std::string())) return std::nullopt;
+    HWND top = nullptr;
+    for (int i = 0; i < 300 && top == nullptr; ++i) {
+        PumpFor(50);
+        top = TopLevelWindowOf(program.Pid(), "Task Manager");
+    }
+    if (top == nullptr) return std::nullopt;
+    // The tab control selects its page itself and tells taskmgr (TCN_SELCHANGE)
+    // when its focus moves; no pointer crosses the processes.
+    const std::vector<HWND> tabs = ChildrenOf(top, WC_TABCONTROLA);
+    if (tabs.empty()) return std::nullopt;
+    SendBounded(tabs.front(), TCM_SETCURFOCUS, 1, 0);
+    PumpFor(5000, 250);
+    int rows = -1;
+    for (HWND list : ChildrenOf(top, WC_LISTVIEWA, nullptr, true)) {
+        rows = std::max(rows, static_cast<int>(SendBounded(list, LVM_GETITEMCOUNT, 0, 0)));
+    }
+    const bool onProcesses = SendBounded(tabs.front(), TCM_GETCURSEL, 0, 0) == 1;
+    const unsigned long linuxPid = FindLinuxProcess("taskmgr.exe");
+    SteadyRow row{"taskmgr.exe, Processes page", std::string(onProcesses ? "" : "NOT ON PROCESSES PAGE, ") +
+                                                     std::to_string(rows) + " rows",
+                  Measure(options, program.Pid(), linuxPid)};
+    program.Stop(top);
+    return row;
+}
+
+// ---------------------------------------------------------------------------
+// Size and imports.
+
+std::vector<std::string> ImportedDlls(const std::vector<unsigned char>& image) {
+    std::vector<std::string> names;
+    if (image.size() < sizeof(IMAGE_DOS_HEADER)) return names;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0 ||
+        image.size() < static_cast<std::size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32)) {
+        return names;
+    }
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return names;
+    const auto* sections = IMAGE_FIRST_SECTION(nt);
+    auto toOffset = [&](DWORD rva) -> std::size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const auto& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + std::max(s.Misc.VirtualSize, s.SizeOfRawData))
+                return rva - s.VirtualAddress + s.PointerToRawData;
+        }
+        return 0;
+    };
+    const DWORD importRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    std::size_t at = toOffset(importRva);
+    while (at != 0 && at + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= image.size()) {
+        const auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + at);
+        if (descriptor->Name == 0) break;
+        const std::size_t name = toOffset(descriptor->Name);
+        if (name == 0 || name >= image.size()) break;
+        names.emplace_back(reinterpret_cast<const char*>(image.data() + name),
+                           strnlen(reinterpret_cast<const char*>(image.data() + name), image.size() - name));
+        at += sizeof(IMAGE_IMPORT_DESCRIPTOR);
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------------------
 
 std::vector<int> ParseList(const char* text) {
     std::vector<int> values;
@@ -348,51 +778,177 @@ Options ParseOptions(int argc, char** argv) {
         const std::string name = argv[i];
         const char* value = argv[i + 1];
         if (name == "--children") o.children = ParseList(value);
+        else if (name == "--steady-children") o.steadyChildren = std::max(0, std::atoi(value));
         else if (name == "--rounds") o.rounds = std::max(1, std::atoi(value));
         else if (name == "--steady-seconds") o.steadySeconds = std::max(1, std::atoi(value));
-        else if (name == "--steady") o.steady = value;
+        else if (name == "--memory-minutes") o.memoryMinutes = std::max(1, std::atoi(value));
+        else if (name == "--starts") o.starts = std::max(0, std::atoi(value));
+        else if (name == "--wineserver-pid") o.wineserverPid = std::strtoul(value, nullptr, 10);
+        else if (name == "--clock-ticks") o.clockTicks = std::max(1, std::atoi(value));
         else if (name == "--pelorin") o.pelorinPath = value;
-        else if (name == "--hidden") o.hidden = std::atoi(value) != 0;
+        else std::fprintf(stderr, "unknown option %s\n", name.c_str());
     }
     if (o.pelorinPath.empty()) o.pelorinPath = fixtures::FixturePath("Pelorin.exe");
+    std::sort(o.children.begin(), o.children.end());
     return o;
+}
+
+std::string WineVersion() {
+    using VersionFunction = const char*(CDECL*)();
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const auto version = ntdll ? reinterpret_cast<VersionFunction>(
+                                     reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")))
+                               : nullptr;
+    return version ? version() : "not Wine";
+}
+
+void PrintSteady(const Options& options, const std::vector<SteadyRow>& rows, const std::optional<Usage>& idle) {
+    Print("\n## 2. Steady processor time, %d s each, %d extra children\n\n", options.steadySeconds,
+          options.steadyChildren);
+    Print("- Each program runs alone against the same children, one after the other; the bench only waits (it "
+          "wakes 4 times a second).\n");
+    Print("- *own (Wine list)*: the program's UserTime + KernelTime in Wine's process list "
+          "(NtQuerySystemInformation class 5; GetProcessTimes answers 0 for another process under Wine).\n");
+    Print("- *own (Linux)*: utime + stime of the program's Linux process (/proc/<pid>/stat, found by its command "
+          "line and this WINEPREFIX).\n");
+    Print("- *wineserver*: utime + stime of this Wine session's wineserver over the same window; *net* subtracts "
+          "the idle window's server time at the same rate, leaving the time the server spent on the program's "
+          "behalf (approximate: the server serves every process).\n");
+    Print("- *total* = own (Linux, else Wine list) + net wineserver; %% of one processor over the window.\n");
+    Print("- Pelorin refreshes once per 1000 ms plus the refresh's own time; taskmgr.exe keeps its default update "
+          "speed, a 2000 ms timer (seen in a relay trace of taskmgr.exe under this Wine).\n\n");
+    Print("| program | shows | wall s | own (Wine list) s | own (Linux) s | wineserver s | net wineserver s | "
+          "total s | %% of one CPU |\n");
+    Print("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    const double idleRate = idle && idle->serverS && idle->wallS > 0 ? *idle->serverS / idle->wallS : 0;
+    if (idle) {
+        Print("| idle (bench and children only) | - | %.1f | - | - | %s | - | - | - |\n", idle->wallS,
+              Seconds(idle->serverS).c_str());
+    }
+    for (const SteadyRow& row : rows) {
+        const Usage& u = row.usage;
+        std::optional<double> net;
+        if (u.serverS) net = std::max(0.0, *u.serverS - idleRate * u.wallS);
+        std::optional<double> own = u.linuxS ? u.linuxS : u.listedS;
+        std::optional<double> total;
+        if (own) total = *own + net.value_or(0);
+        Print("| %s | %s | %.1f | %s | %s | %s | %s | %s | %s |\n", row.subject.c_str(), row.shown.c_str(), u.wallS,
+              Seconds(u.listedS).c_str(), Seconds(u.linuxS).c_str(), Seconds(u.serverS).c_str(),
+              Seconds(net).c_str(), Seconds(total).c_str(),
+              Percent(total, u.wallS).c_str());
+    }
+}
+
+std::optional<double> TotalOf(const SteadyRow& row, const std::optional<Usage>& idle) {
+    const Usage& u = row.usage;
+    const double idleRate = idle && idle->serverS && idle->wallS > 0 ? *idle->serverS / idle->wallS : 0;
+    std::optional<double> own = u.linuxS ? u.linuxS : u.listedS;
+    if (!own) return std::nullopt;
+    const double net = u.serverS ? std::max(0.0, *u.serverS - idleRate * u.wallS) : 0;
+    return *own + net;
 }
 
 int Run(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     const bool havePelorin = ::GetFileAttributesA(options.pelorinPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    std::string steady = options.steady.empty() ? (havePelorin ? "both" : "self") : options.steady;
 
-    std::vector<std::unique_ptr<fixtures::ChildProcess>> children;
+    SYSTEM_INFO system{};
+    ::GetSystemInfo(&system);
+    Print("# Pelorin performance report\n\n");
+    Print("Wine %s, %lu processors, wineserver pid %lu. Known processes hidden, as Pelorin starts. All figures "
+          "from this one run.\n\n",
+          WineVersion().c_str(), static_cast<unsigned long>(system.dwNumberOfProcessors), options.wineserverPid);
+
+    Children children;
+    std::vector<RefreshRow> refreshSummary;
+    std::vector<SteadyRow> steady;
+    std::optional<Usage> idle;
+    PelorinRun pelorin;
+    std::vector<double> starts;
+    bool steadyDone = false;
     {
-        Window window(!options.hidden);
-        SYSTEM_INFO system{};
-        ::GetSystemInfo(&system);
-        std::printf("# Pelorin refresh bench\n\n%lu processors; rows = processes listed (known ones hidden)\n\n",
-                    static_cast<unsigned long>(system.dwNumberOfProcessors));
-        MeasureRefreshes(window, options, children);
-
-        if (steady != "none") {
-            std::printf("## Steady refreshing, once a second, %d s (processor time in s)\n\n", options.steadySeconds);
-            std::printf("| subject | extra children | wall | GetProcessTimes | system process list | processor %% |\n");
-            std::printf("|---|---:|---:|---:|---:|---:|\n");
-            std::fflush(stdout);
+        Window window;
+        // With the bench's own list hidden, so it neither paints nor covers the programs measured.
+        auto runSteady = [&] {
+            if (!StartChildren(children, options.steadyChildren)) return;
+            window.Show(false);
+            PumpFor(static_cast<DWORD>(3000 + 20 * options.steadyChildren));
+            idle = Measure(options, 0, 0);
+            pelorin = RunPelorin(options, PelorinCopy(options.pelorinPath));
+            if (auto tm = RunTaskManager(options)) pelorin.steady.push_back(*tm);
+            starts = TimeStarts(options, PelorinCopy(options.pelorinPath));
+            window.Show(true);
+            steadyDone = true;
+        };
+        PrintRefreshHeader(options);
+        for (int count : options.children) {
+            if (!steadyDone && havePelorin && count > options.steadyChildren) runSteady();
+            if (!StartChildren(children, count)) break;
+            PumpFor(static_cast<DWORD>(3000 + 20 * count));  // let the new children settle
+            MeasureRefreshes(window, options, count, refreshSummary);
+            if (!steadyDone && havePelorin && count == options.steadyChildren) runSteady();
         }
-        const int running = static_cast<int>(children.size());
-        if (steady == "self" || steady == "both") {
-            PrintSteadyRow("refresh worker in this bench", running, MeasureSelf(window, options.steadySeconds));
-        }
-        if (steady == "pelorin" || steady == "both") {
-            SteadyResult result;
-            if (!havePelorin) {
-                std::printf("| Pelorin.exe | - | not found at %s | | | |\n", options.pelorinPath.c_str());
-            } else if (MeasurePelorin(options.pelorinPath, options.steadySeconds, result)) {
-                PrintSteadyRow("Pelorin.exe", running, result);
-            }
-        }
-        std::printf("\n");
+        if (!steadyDone && havePelorin) runSteady();
     }
     children.clear();
+
+    if (!havePelorin) {
+        Print("\nPelorin.exe not found at %s: no steady, start, size or memory figures.\n", options.pelorinPath.c_str());
+        return 0;
+    }
+    PrintSteady(options, pelorin.steady, idle);
+
+    Print("\n## 3. Start, size, memory\n\n");
+    Print("- *start*: CreateProcess to the first LVM_GETITEMCOUNT above 0 of Pelorin's process list, polled every "
+          "millisecond from this bench; the first start of the run, then %d more starts.\n",
+          options.starts);
+    Print("- *private memory*: PROCESS_MEMORY_COUNTERS.PagefileUsage of the running Pelorin.exe (Wine keeps private "
+          "memory there), read each minute of one run; the steady windows above are its first minutes.\n\n");
+    Print("| measure | value |\n|---|---:|\n");
+    Print("| start to first filled list, first start | %.0f ms |\n", pelorin.firstStartMs);
+    if (!starts.empty()) {
+        Print("| start to first filled list, %zu more starts | median %.0f ms (%.0f to %.0f) |\n", starts.size(),
+              Median(starts), Minimum(starts), Maximum(starts));
+    }
+    std::vector<unsigned char> image;
+    if (auto bytes = ReadWholeFile(options.pelorinPath)) image.assign(bytes->begin(), bytes->end());
+    const std::vector<std::string> imports = ImportedDlls(image);
+    char systemDir[MAX_PATH] = {};
+    ::GetSystemDirectoryA(systemDir, sizeof systemDir);
+    std::string importText;
+    bool systemOnly = !imports.empty();
+    for (const std::string& dll : imports) {
+        const bool inSystem = ::GetFileAttributesA((std::string(systemDir) + "\\" + dll).c_str()) != INVALID_FILE_ATTRIBUTES;
+        systemOnly = systemOnly && inSystem;
+        importText += (importText.empty() ? "" : ", ") + dll + (inSystem ? "" : " (NOT A SYSTEM DLL)");
+    }
+    Print("| Pelorin.exe size | %zu bytes (%.1f KB) |\n", image.size(), image.size() / 1024.0);
+    Print("| Pelorin.exe imports | %s |\n", importText.c_str());
+    for (const MemorySample& m : pelorin.memory) {
+        Print("| private memory at %.1f min | %.0f KB (working set %.0f KB) |\n", m.minutes, m.privateBytes / 1024.0,
+              m.workingSet / 1024.0);
+    }
+
+    Print("\n## Targets\n\n| target | result |\n|---|---|\n");
+    for (const RefreshRow& r : refreshSummary) {
+        Print("| whole refresh <= 1.3 x readings, %d children, \"More Info\" %s | %.2f: %s |\n", r.children,
+              r.moreInfo ? "ticked" : "clear", r.ratio, r.ratio <= 1.3 ? "met" : "missed");
+    }
+    const SteadyRow* clear = nullptr;
+    const SteadyRow* taskmgr = nullptr;
+    for (const SteadyRow& row : pelorin.steady) {
+        if (row.subject.find("clear") != std::string::npos) clear = &row;
+        if (row.subject.find("taskmgr") != std::string::npos) taskmgr = &row;
+    }
+    if (clear && taskmgr && TotalOf(*clear, idle) && TotalOf(*taskmgr, idle)) {
+        const double p = *TotalOf(*clear, idle);
+        const double t = *TotalOf(*taskmgr, idle);
+        Print("| Pelorin (\"More Info\" clear) processor time <= taskmgr's | %.2f s against %.2f s (%.2f x): %s |\n",
+              p, t, t > 0 ? p / t : 0.0, p <= t ? "met" : "missed");
+    }
+    Print("| Pelorin.exe under 200 KB | %.1f KB: %s |\n", image.size() / 1024.0,
+          image.size() < 200 * 1024 ? "met" : "missed");
+    Print("| no DLL beyond the system's | %s |\n", systemOnly ? "met" : "missed");
     return 0;
 }
 
