@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fixtures/ChildProcess.h"
+#include "fixtures/DamagedImages.h"
 #include "fixtures/ProcessCounters.h"
 
 namespace pelorin {
@@ -93,6 +94,41 @@ TEST(ReadVersionString, RepeatedCallsLeaveNoMemoryBehind) {
     // Each block is over 1 KiB, so leaking it on even one path in five would
     // grow by megabytes; 256 KiB leaves room for heap bookkeeping only.
     EXPECT_LT(growth, 256 * 1024);
+}
+
+// A damaged image is refused before the platform's reader sees it (it faults
+// or overruns its buffer on some); a good image, one whose tree only lacks a
+// value, or a file that is no PE image at all, is let through; a file that
+// cannot be read is refused. Either way no damaged copy yields a text.
+TEST(VersionResourceIsIntact, RefusesDamagedImagesAndLetsTheRestThrough) {
+    const fixtures::Bytes good = fixtures::ReadFileBytes(Fixture("known"));
+    const std::vector<fixtures::DamagedImage> damaged = fixtures::DamagedVersionImages(good);
+    ASSERT_FALSE(damaged.empty());
+    char temp[MAX_PATH + 1] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string file = std::string(temp) + "pelorin-support-image-" + std::to_string(::GetCurrentProcessId());
+
+    for (const fixtures::DamagedImage& image : damaged) {
+        ASSERT_TRUE(fixtures::WriteFileBytes(file, image.bytes));
+        EXPECT_EQ(VersionResourceIsIntact(file), image.treeHoldsTogether) << image.name;
+        EXPECT_EQ(ReadVersionString(file, "FileDescription"), "") << image.name;
+    }
+    ASSERT_TRUE(fixtures::WriteFileBytes(file, good));
+    EXPECT_TRUE(VersionResourceIsIntact(file));
+    EXPECT_EQ(ReadVersionString(file, "FileDescription"), "Pelorin Fixture Module");
+
+    // An MZ stub with a 16-bit NE header behind it, and plain text.
+    fixtures::Bytes stub(128, 0);
+    stub[0] = 'M', stub[1] = 'Z', stub[0x3C] = 0x40, stub[0x40] = 'N', stub[0x41] = 'E';
+    ASSERT_TRUE(fixtures::WriteFileBytes(file, stub));
+    EXPECT_TRUE(VersionResourceIsIntact(file));
+    ASSERT_TRUE(fixtures::WriteFileBytes(file, {'t', 'e', 'x', 't'}));
+    EXPECT_TRUE(VersionResourceIsIntact(file));
+    ::DeleteFileA(file.c_str());
+
+    EXPECT_TRUE(VersionResourceIsIntact(Fixture("noversion")));
+    EXPECT_FALSE(VersionResourceIsIntact(FixturePath("no_such_file.dll")));
+    EXPECT_FALSE(VersionResourceIsIntact(temp));  // a folder
 }
 
 }  // namespace
