@@ -11,9 +11,11 @@
 //   creates the parents' windows. Called on another thread, Handle never
 //   creates a window; operations there act on an existing window (by message)
 //   or on the record alone.
-// - A window finds its record through one window property (see
-//   ControlFromWindow); parents reflect WM_COMMAND, WM_NOTIFY, WM_CTLCOLOR* and
-//   WM_CONTEXTMENU to the child's record.
+// - A window of the layer carries its record in a window property (see
+//   ControlFromWindow) and, for its own window procedure, in its user data
+//   (a property costs a round trip to the Wine server on every message);
+//   parents reflect WM_COMMAND, WM_NOTIFY and WM_CTLCOLOR* to the record of
+//   the child that sent them, found among their own children.
 // - Ownership: a control starts owned by its parent; AddToAutoFree hands it to
 //   another owner. Destroying an owner destroys what it owns (last added
 //   first), after destroying its window.
@@ -117,6 +119,10 @@ struct Control : LayerObject {
     std::uint32_t options = 0;
     std::int32_t columnCount = 0;
     std::int16_t updateCount = 0;
+    // The rows, cell texts by column (a missing cell is empty). The platform
+    // list runs on owner data and asks for the texts it draws or is asked for.
+    std::vector<std::vector<std::string>> listRows;
+    bool listCountPending = false;  // rows appended while frozen; the platform learns at EndUpdate
     // Check boxes.
     bool checked = false;
     // Panels: 0 and 1 draw a frame edge (raised, lowered), 2 none.

@@ -2,6 +2,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <new>
 #include <vector>
 
 #include "controls/WindowCore.h"
@@ -20,6 +24,162 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageA(window, message, wParam, lParam);
 }
 
+// Calls a worker hands to the list's thread. The message only names a call;
+// it runs only while this process has it registered, so a message from
+// another program cannot make the list run anything.
+struct ListCall {
+    void (*thunk)(const void* fn, HWND window) = nullptr;
+    const void* fn = nullptr;
+    HWND window = nullptr;
+    bool failed = false;  // out of memory on the list's thread
+};
+
+class PendingCalls {
+public:
+    void Add(ListCall* call) {
+        ::AcquireSRWLockExclusive(&lock_);
+        calls_.push_back(call);  // may throw: nothing is registered then
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+    void Remove(ListCall* call) noexcept {
+        ::AcquireSRWLockExclusive(&lock_);
+        calls_.erase(std::remove(calls_.begin(), calls_.end(), call), calls_.end());
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+    bool Contains(const void* call) noexcept {
+        ::AcquireSRWLockShared(&lock_);
+        const bool found = std::find(calls_.begin(), calls_.end(), call) != calls_.end();
+        ::ReleaseSRWLockShared(&lock_);
+        return found;
+    }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<ListCall*> calls_;
+};
+
+PendingCalls& Pending() {
+    static PendingCalls calls;
+    return calls;
+}
+
+// Runs fn(window) on the list's thread: at once there, otherwise through a
+// message sent to the list's window while the caller waits. False when there
+// is no window (fn did not run).
+using ListThunk = void (*)(const void* fn, HWND window);
+
+bool RunOnListThread(Control* lv, ListThunk thunk, const void* fn) {
+    const HWND window = ListWindow(lv);
+    if (window == nullptr) return false;
+    if (core::OnInterfaceThread(*lv)) {
+        thunk(fn, window);
+        return true;
+    }
+    ListCall call;
+    call.thunk = thunk;
+    call.fn = fn;
+    call.window = window;
+    Pending().Add(&call);
+    const LRESULT ran = Send(window, core::kListCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+    Pending().Remove(&call);
+    if (call.failed) throw std::bad_alloc();
+    return ran == 1;
+}
+
+template <class Fn>
+bool OnListThread(Control* lv, const Fn& fn) {
+    return RunOnListThread(lv, [](const void* f, HWND window) { (*static_cast<const Fn*>(f))(window); }, &fn);
+}
+
+using Row = std::vector<std::string>;
+
+// What the platform shows of a text: up to its first zero byte.
+std::string_view Shown(std::string_view text) {
+    const std::size_t zero = text.find('\0');
+    return zero == std::string_view::npos ? text : text.substr(0, zero);
+}
+
+std::int32_t RowCount(const Control& lv) { return static_cast<std::int32_t>(lv.listRows.size()); }
+
+// The platform list learns the number of rows; it asks for their texts when
+// it draws them. Without a redraw flag nothing is invalidated.
+void TellCount(Control& lv, HWND window, bool invalidate) {
+    lv.listCountPending = false;
+    const DWORD flags = LVSICF_NOSCROLL | (invalidate ? 0 : LVSICF_NOINVALIDATEALL);
+    Send(window, LVM_SETITEMCOUNT, static_cast<WPARAM>(lv.listRows.size()), flags);
+}
+
+// Operations that ask the platform about rows need its count up to date.
+void FlushCount(Control& lv, HWND window) {
+    if (lv.listCountPending) TellCount(lv, window, false);
+}
+
+void RedrawRows(Control& lv, HWND window, std::int32_t first, std::int32_t last) {
+    if (lv.updateCount > 0 || first > last) return;
+    Send(window, LVM_REDRAWITEMS, static_cast<WPARAM>(first), static_cast<LPARAM>(last));
+}
+
+const std::string* Cell(const Control& lv, std::int32_t row, std::int32_t column) {
+    if (row < 0 || column < 0 || row >= RowCount(lv)) return nullptr;
+    const Row& cells = lv.listRows[static_cast<std::size_t>(row)];
+    return static_cast<std::size_t>(column) < cells.size() ? &cells[static_cast<std::size_t>(column)] : nullptr;
+}
+
+void CopyText(const std::string* text, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return;
+    const std::size_t n = text ? std::min<std::size_t>(text->size(), static_cast<std::size_t>(size) - 1) : 0;
+    if (n > 0) std::memcpy(buffer, text->data(), n);
+    buffer[n] = '\0';
+}
+
+void CopyText(const std::string* text, wchar_t* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return;
+    std::vector<wchar_t> wide;
+    if (text != nullptr && !text->empty()) {
+        const int length = static_cast<int>(text->size());
+        const int needed = ::MultiByteToWideChar(CP_ACP, 0, text->data(), length, nullptr, 0);
+        wide.resize(static_cast<std::size_t>(needed > 0 ? needed : 0));
+        if (!wide.empty()) ::MultiByteToWideChar(CP_ACP, 0, text->data(), length, wide.data(), needed);
+    }
+    const std::size_t n = std::min(wide.size(), static_cast<std::size_t>(size) - 1);
+    if (n > 0) std::wmemcpy(buffer, wide.data(), n);
+    buffer[n] = L'\0';
+}
+
+// The first row from start (wrapping when asked) whose item text begins with
+// or equals the text, ignoring case as the platform's own search does.
+template <class Char>
+std::int32_t FindRow(const Control& lv, std::int32_t start, UINT flags, const Char* text) {
+    const std::int32_t count = RowCount(lv);
+    if (text == nullptr || count == 0 || !(flags & (LVFI_STRING | LVFI_PARTIAL))) return -1;
+    std::string wanted;
+    if constexpr (sizeof(Char) == 1) {
+        wanted = text;
+    } else {
+        const int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+        if (size <= 0) return -1;
+        wanted.resize(static_cast<std::size_t>(size));
+        ::WideCharToMultiByte(CP_ACP, 0, text, -1, wanted.data(), size, nullptr, nullptr);
+        wanted.resize(std::strlen(wanted.c_str()));
+    }
+    const bool partial = (flags & LVFI_PARTIAL) != 0;
+    if (start < 0 || start >= count) start = 0;
+    for (std::int32_t step = 0; step < count; ++step) {
+        const std::int32_t row = start + step;
+        if (row >= count && !(flags & LVFI_WRAP)) break;
+        const std::string* cell = Cell(lv, row % count, 0);
+        const std::string item = cell ? *cell : std::string();
+        if (partial ? item.size() >= wanted.size() &&
+                          ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, item.data(),
+                                           static_cast<int>(wanted.size()), wanted.data(),
+                                           static_cast<int>(wanted.size())) == CSTR_EQUAL
+                    : lstrcmpiA(item.c_str(), wanted.c_str()) == 0) {
+            return row % count;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 Control* CreateListView(Control* parent, std::uint8_t viewStyle, std::uint32_t options) {
@@ -31,170 +191,273 @@ Control* CreateListView(Control* parent, std::uint8_t viewStyle, std::uint32_t o
 }
 
 void AddColumn(Control* lv, std::string_view caption, std::int32_t alignment, std::int32_t width) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr) return;
     std::string text(caption);
-    LVCOLUMNA column = {};
-    column.mask = LVCF_FMT | LVCF_TEXT;
-    column.fmt = alignment == 1 ? LVCFMT_RIGHT : alignment == 2 ? LVCFMT_CENTER : LVCFMT_LEFT;
-    column.pszText = text.data();
-    if (width < 0) {
-        column.fmt |= LVCFMT_BITMAP_ON_RIGHT;
-        width = -width;
-    }
-    if (width != 0) {
-        column.mask |= LVCF_WIDTH;
-        column.cx = width;
-    }
-    if (Send(window, LVM_INSERTCOLUMNA, static_cast<WPARAM>(lv->columnCount), reinterpret_cast<LPARAM>(&column)) != -1)
-        ++lv->columnCount;
+    OnListThread(lv, [&](HWND window) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_FMT | LVCF_TEXT;
+        column.fmt = alignment == 1 ? LVCFMT_RIGHT : alignment == 2 ? LVCFMT_CENTER : LVCFMT_LEFT;
+        column.pszText = text.data();
+        std::int32_t cx = width;
+        if (cx < 0) {
+            column.fmt |= LVCFMT_BITMAP_ON_RIGHT;
+            cx = -cx;
+        }
+        if (cx != 0) {
+            column.mask |= LVCF_WIDTH;
+            column.cx = cx;
+        }
+        if (Send(window, LVM_INSERTCOLUMNA, static_cast<WPARAM>(lv->columnCount), reinterpret_cast<LPARAM>(&column)) != -1)
+            ++lv->columnCount;
+    });
 }
 
 std::string GetColumnText(Control* lv, std::int32_t index) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || index < 0) return {};
+    if (index < 0) return {};
     std::vector<char> buffer(4096, '\0');
-    LVCOLUMNA column = {};
-    column.mask = LVCF_TEXT;
-    column.pszText = buffer.data();
-    column.cchTextMax = static_cast<int>(buffer.size());
-    if (!Send(window, LVM_GETCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column))) return {};
+    bool ok = false;
+    OnListThread(lv, [&](HWND window) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT;
+        column.pszText = buffer.data();
+        column.cchTextMax = static_cast<int>(buffer.size());
+        ok = Send(window, LVM_GETCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)) != 0;
+    });
+    if (!ok) return {};
     buffer.back() = '\0';
     return std::string(buffer.data());
 }
 
 void SetColumnText(Control* lv, std::int32_t index, std::string_view caption) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || index < 0) return;
+    if (index < 0) return;
     std::string text(caption);
-    LVCOLUMNA column = {};
-    column.mask = LVCF_TEXT;
-    column.pszText = text.data();
-    Send(window, LVM_SETCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
+    OnListThread(lv, [&](HWND window) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT;
+        column.pszText = text.data();
+        Send(window, LVM_SETCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
+    });
 }
 
 std::int32_t InsertItem(Control* lv, std::int32_t index, std::string_view caption) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || index < 0) return -1;
-    std::string text(caption);
-    LVITEMA item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = index;
-    item.pszText = text.data();
-    return static_cast<std::int32_t>(Send(window, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (index < 0) return -1;
+    std::int32_t inserted = -1;
+    const std::string_view text = Shown(caption);
+    OnListThread(lv, [&](HWND window) {
+        // Past the end means at the end, as the platform inserts.
+        const std::int32_t at = std::min(index, RowCount(*lv));
+        lv->listRows.insert(lv->listRows.begin() + at, Row{std::string(text)});
+        inserted = at;
+        if (at == RowCount(*lv) - 1) {
+            // Appended: no row moves, so the platform's selection stays right.
+            if (lv->updateCount > 0) {
+                lv->listCountPending = true;
+            } else {
+                TellCount(*lv, window, false);
+                RedrawRows(*lv, window, at, at);
+            }
+            return;
+        }
+        // Rows move down: the selected and focused rows move with them.
+        FlushCount(*lv, window);
+        const auto selected = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        const auto focused = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+        TellCount(*lv, window, false);
+        LVITEMA state = {};
+        if (selected >= at || focused >= at) {
+            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+            if (selected >= 0) {
+                state.stateMask = LVIS_SELECTED;
+                state.state = LVIS_SELECTED;
+                Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(selected >= at ? selected + 1 : selected),
+                     reinterpret_cast<LPARAM>(&state));
+            }
+            if (focused >= 0) {
+                state.stateMask = LVIS_FOCUSED;
+                state.state = LVIS_FOCUSED;
+                Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(focused >= at ? focused + 1 : focused),
+                     reinterpret_cast<LPARAM>(&state));
+            }
+        }
+        RedrawRows(*lv, window, at, RowCount(*lv) - 1);
+    });
+    return inserted;
 }
 
 void SetItemText(Control* lv, std::int32_t row, std::int32_t column, std::string_view caption) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || row < 0 || column < 0) return;
-    std::string text(caption);
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text.data();
-    Send(window, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    if (row < 0 || column < 0) return;
+    const std::string_view text = Shown(caption);
+    OnListThread(lv, [&](HWND window) {
+        // Like the platform: a cell needs its row and, past the first, its column.
+        if (row >= RowCount(*lv) || (column > 0 && column >= lv->columnCount)) return;
+        Row& cells = lv->listRows[static_cast<std::size_t>(row)];
+        if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
+        cells[static_cast<std::size_t>(column)].assign(text);
+        if (!lv->listCountPending) RedrawRows(*lv, window, row, row);
+    });
 }
 
 std::string GetItemText(Control* lv, std::int32_t row, std::int32_t column) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || row < 0 || column < 0) return {};
-    // 100, 300, 700, 1500, ...: grown until the text is shorter than the buffer
-    // minus one, so it cannot have been cut.
-    std::size_t size = 100;
-    std::vector<char> buffer;
-    for (;;) {
-        buffer.assign(size, '\0');
-        LVITEMA item = {};
-        item.iSubItem = column;
-        item.pszText = buffer.data();
-        item.cchTextMax = static_cast<int>(size);
-        const auto length = static_cast<std::size_t>(
-            Send(window, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
-        if (length + 1 < size || size >= (64u << 20)) {
-            buffer.back() = '\0';
-            return std::string(item.pszText != nullptr ? item.pszText : "");
-        }
-        size = size * 2 + 100;
-    }
+    if (row < 0 || column < 0) return {};
+    std::string text;
+    OnListThread(lv, [&](HWND) {
+        if (const std::string* cell = Cell(*lv, row, column)) text = *cell;
+    });
+    return text;
 }
 
 std::int32_t ItemCount(Control* lv) {
-    const HWND window = ListWindow(lv);
-    return window ? static_cast<std::int32_t>(Send(window, LVM_GETITEMCOUNT, 0, 0)) : 0;
+    std::int32_t count = 0;
+    OnListThread(lv, [&](HWND) { count = RowCount(*lv); });
+    return count;
 }
 
 void ClearItems(Control* lv) {
-    if (const HWND window = ListWindow(lv)) Send(window, LVM_DELETEALLITEMS, 0, 0);
+    OnListThread(lv, [&](HWND window) {
+        lv->listRows.clear();
+        lv->listCountPending = false;
+        Send(window, LVM_DELETEALLITEMS, 0, 0);
+    });
 }
 
 std::int32_t CurrentIndex(Control* lv) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr) return -1;
-    return static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    std::int32_t current = -1;
+    OnListThread(lv, [&](HWND window) {
+        FlushCount(*lv, window);
+        current = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    });
+    return current;
 }
 
 void SetCurrentIndex(Control* lv, std::int32_t row) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr) return;
-    LVITEMA item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = 0;
-    Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-    if (row < 0) return;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    OnListThread(lv, [&](HWND window) {
+        FlushCount(*lv, window);
+        LVITEMA item = {};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = 0;
+        Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+        if (row < 0) return;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    });
 }
 
 void EnsureVisible(Control* lv, std::int32_t row, bool partialOk) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || row < 0) return;
-    Send(window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), partialOk ? TRUE : FALSE);
+    if (row < 0) return;
+    OnListThread(lv, [&](HWND window) {
+        FlushCount(*lv, window);
+        Send(window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), partialOk ? TRUE : FALSE);
+    });
 }
 
 std::int32_t TopIndex(Control* lv) {
-    const HWND window = ListWindow(lv);
-    return window ? static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0)) : 0;
+    std::int32_t top = 0;
+    OnListThread(lv, [&](HWND window) {
+        FlushCount(*lv, window);
+        top = static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0));
+    });
+    return top;
 }
 
 void SetTopIndex(Control* lv, std::int32_t row) {
-    const HWND window = ListWindow(lv);
-    if (window == nullptr || row < 0) return;
-    const auto count = static_cast<std::int32_t>(Send(window, LVM_GETITEMCOUNT, 0, 0));
-    if (count <= 0) return;
-    if (row >= count) row = count - 1;
-    RECT rect = {};
-    rect.left = LVIR_BOUNDS;
-    if (!Send(window, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&rect))) return;
-    const std::int32_t rowHeight = rect.bottom - rect.top;
-    if (rowHeight <= 0) return;
-    const auto top = static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0));
-    // In report view the list scrolls by whole rows; dy is in pixels.
-    if (row != top) Send(window, LVM_SCROLL, 0, static_cast<LPARAM>((row - top) * rowHeight));
+    if (row < 0) return;
+    OnListThread(lv, [&](HWND window) {
+        FlushCount(*lv, window);
+        const std::int32_t count = RowCount(*lv);
+        if (count <= 0) return;
+        const std::int32_t wanted = std::min(row, count - 1);
+        RECT rect = {};
+        rect.left = LVIR_BOUNDS;
+        if (!Send(window, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&rect))) return;
+        const std::int32_t rowHeight = rect.bottom - rect.top;
+        if (rowHeight <= 0) return;
+        const auto top = static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0));
+        // In report view the list scrolls by whole rows; dy is in pixels.
+        if (wanted != top) Send(window, LVM_SCROLL, 0, static_cast<LPARAM>((wanted - top) * rowHeight));
+    });
 }
 
 void BeginUpdate(Control* lv) {
     if (lv == nullptr) return;
-    if (lv->updateCount == INT16_MAX) return;
-    if (++lv->updateCount == 1 && lv->window != nullptr) Send(lv->window, WM_SETREDRAW, FALSE, 0);
+    const auto begin = [lv](HWND window) {
+        if (lv->updateCount == INT16_MAX) return;
+        if (++lv->updateCount == 1 && window != nullptr) Send(window, WM_SETREDRAW, FALSE, 0);
+    };
+    // Without a window only the counter changes; the window starts frozen.
+    if (lv->window == nullptr || !OnListThread(lv, begin)) begin(lv->window);
 }
 
 void EndUpdate(Control* lv) {
-    if (lv == nullptr || lv->updateCount <= 0) return;
-    if (--lv->updateCount == 0 && lv->window != nullptr) {
-        Send(lv->window, WM_SETREDRAW, TRUE, 0);
-        ::RedrawWindow(lv->window, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
-    }
+    if (lv == nullptr) return;
+    const auto end = [lv](HWND window) {
+        if (lv->updateCount <= 0) return;
+        if (--lv->updateCount == 0 && window != nullptr) {
+            FlushCount(*lv, window);
+            Send(window, WM_SETREDRAW, TRUE, 0);
+            ::RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+        }
+    };
+    if (lv->window == nullptr || !OnListThread(lv, end)) end(lv->window);
 }
 
 namespace core {
 
-bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
-    if (header.code != static_cast<UINT>(NM_CLICK) && header.code != static_cast<UINT>(NM_RCLICK)) return false;
-    if (lv.onClick) {
-        const NotifyEvent handler = lv.onClick;
-        handler(&lv);
+void ListViewCreated(Control& lv, HWND window) {
+    if (lv.updateCount > 0) Send(window, WM_SETREDRAW, FALSE, 0);
+    if (!lv.listRows.empty()) TellCount(lv, window, true);
+}
+
+bool ListViewMessage(Control&, UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
+    if (message != kListCallMessage) return false;
+    result = 0;
+    if (!Pending().Contains(reinterpret_cast<const void*>(lParam))) return true;
+    auto& call = *reinterpret_cast<ListCall*>(lParam);
+    try {
+        call.thunk(call.fn, call.window);
+        result = 1;
+    } catch (...) {
+        call.failed = true;  // rethrown on the caller's thread
     }
-    result = 0;  // a right click goes on to WM_CONTEXTMENU
     return true;
+}
+
+bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
+    switch (header.code) {
+    case NM_CLICK:
+    case NM_RCLICK:
+        if (lv.onClick) {
+            const NotifyEvent handler = lv.onClick;
+            handler(&lv);
+        }
+        result = 0;  // a right click goes on to WM_CONTEXTMENU
+        return true;
+    // The rows live here: the platform asks for the texts it draws or is asked for.
+    case LVN_GETDISPINFOA: {
+        auto& item = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item;
+        if (item.mask & LVIF_TEXT) CopyText(Cell(lv, item.iItem, item.iSubItem), item.pszText, item.cchTextMax);
+        result = 0;
+        return true;
+    }
+    case LVN_GETDISPINFOW: {
+        auto& item = reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)).item;
+        if (item.mask & LVIF_TEXT) CopyText(Cell(lv, item.iItem, item.iSubItem), item.pszText, item.cchTextMax);
+        result = 0;
+        return true;
+    }
+    // Typing on the keyboard jumps to the row whose name begins so.
+    case LVN_ODFINDITEMA: {
+        const auto& find = reinterpret_cast<const NMLVFINDITEMA&>(header);
+        result = FindRow(lv, find.iStart, find.lvfi.flags, find.lvfi.psz);
+        return true;
+    }
+    case LVN_ODFINDITEMW: {
+        const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
+        result = FindRow(lv, find.iStart, find.lvfi.flags, find.lvfi.psz);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 }  // namespace core

@@ -2,15 +2,24 @@
 // selection shown without focus; options bit 11 adds grid lines, bit 16
 // full-row selection. Indices from 0; the item text is sub-item 0.
 //
-// Every operation may be called from a worker thread: it sends the message to
-// the list's window, which the platform runs on the interface thread while the
-// caller waits, and returns the answer. No operation creates a window off the
+// The layer keeps the rows itself and runs the platform list on owner data:
+// the platform keeps the count, the selection, the focus and the scrolling,
+// and asks for the texts of the rows it draws (LVN_GETDISPINFO), so a rebuild
+// of many rows costs the platform one count and one repaint of what shows.
+// Another program still reads cells with LVM_GETITEMTEXT and the selection
+// with LVM_GETNEXTITEM. A cell text ends at its first zero byte, as the
+// platform would show it.
+//
+// Every operation may be called from a worker thread: it then runs on the
+// list's thread through a message sent to the list's window while the caller
+// waits, and returns the answer. No operation creates a window off the
 // interface thread; without a window they answer -1, 0 or the empty text.
 // A negative row does nothing.
 //
 // A left and a right click both raise OnClick (the right click before the
 // popup menu opens). The keyboard's menu key opens the popup below the current
-// row without raising OnClick.
+// row without raising OnClick. Typing jumps to the next row whose item text
+// begins with what was typed.
 #pragma once
 
 #include <cstdint>

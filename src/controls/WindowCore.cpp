@@ -75,14 +75,32 @@ bool IsSubclassed(ControlKind kind) {
     return kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::ListView;
 }
 
+// The property answers ControlFromWindow for any window; the user data is the
+// window procedures' own fast way back to the record (a property costs a
+// round trip to the Wine server, and a list on owner data draws through
+// many messages).
 void Attach(Control& control, HWND window) {
     control.window = window;
     ::SetPropA(window, kControlProperty, &control);
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&control));
 }
 
 void Detach(Control& control, HWND window) {
     ::RemovePropA(window, kControlProperty);
+    if (::GetWindowLongPtrA(window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(&control))
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     if (control.window == window) control.window = nullptr;
+}
+
+Control* RecordOf(HWND window) { return reinterpret_cast<Control*>(::GetWindowLongPtrA(window, GWLP_USERDATA)); }
+
+// The child control whose window sent a notification, among the control's own children.
+Control* ChildOf(const Control& control, HWND child) {
+    if (child == nullptr) return nullptr;
+    for (Control* c : control.children) {
+        if (c->window == child) return c;
+    }
+    return nullptr;
 }
 
 MouseInfo MouseFrom(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -99,7 +117,7 @@ bool CommonMessage(Control& control, HWND window, UINT message, WPARAM wParam, L
     switch (message) {
     case WM_COMMAND:
         if (lParam != 0) {
-            if (Control* child = ControlFromWindow(reinterpret_cast<HWND>(lParam)); child && child != &control) {
+            if (Control* child = ChildOf(control, reinterpret_cast<HWND>(lParam))) {
                 core::ButtonCommand(*child, HIWORD(wParam));
                 result = 0;
                 return true;
@@ -109,8 +127,8 @@ bool CommonMessage(Control& control, HWND window, UINT message, WPARAM wParam, L
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header == nullptr) return false;
-        Control* child = ControlFromWindow(header->hwndFrom);
-        if (child && child != &control && child->kind == ControlKind::ListView)
+        Control* child = ChildOf(control, header->hwndFrom);
+        if (child && child->kind == ControlKind::ListView)
             return core::ListViewNotify(*child, *header, result);
         return false;
     }
@@ -118,8 +136,8 @@ bool CommonMessage(Control& control, HWND window, UINT message, WPARAM wParam, L
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX: {
-        Control* child = ControlFromWindow(reinterpret_cast<HWND>(lParam));
-        if (child == nullptr || child == &control) return false;
+        Control* child = ChildOf(control, reinterpret_cast<HWND>(lParam));
+        if (child == nullptr) return false;
         const HDC dc = reinterpret_cast<HDC>(wParam);
         ::SetTextColor(dc, ResolveColor(child->font ? child->font->color : kColorWindowText));
         ::SetBkColor(dc, ResolveColor(child->color));
@@ -158,7 +176,7 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         if (auto* control = static_cast<Control*>(create->lpCreateParams)) Attach(*control, window);
     }
-    Control* control = ControlFromWindow(window);
+    Control* control = RecordOf(window);
     if (control == nullptr) return ::DefWindowProcA(window, message, wParam, lParam);
 
     if (message == WM_NCDESTROY) {
@@ -186,7 +204,7 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 LRESULT CALLBACK ControlSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                      DWORD_PTR) noexcept {
-    Control* control = ControlFromWindow(window);
+    Control* control = RecordOf(window);
     if (message == WM_NCDESTROY) {
         ::RemoveWindowSubclass(window, ControlSubclassProc, id);
         if (control) Detach(*control, window);
@@ -194,6 +212,8 @@ LRESULT CALLBACK ControlSubclassProc(HWND window, UINT message, WPARAM wParam, L
     }
     if (control != nullptr) {
         LRESULT result = 0;
+        if (control->kind == ControlKind::ListView && core::ListViewMessage(*control, message, wParam, lParam, result))
+            return result;
         if (CommonMessage(*control, window, message, wParam, lParam, result)) return result;
     }
     return ::DefSubclassProc(window, message, wParam, lParam);
@@ -281,7 +301,8 @@ WindowStyles StylesOf(const Control& c) {
     case ControlKind::ListView: {
         // View styles as the program numbers them: 0 icon, 1 small icon, 2 list, 3 report.
         static const DWORD views[] = {LVS_ICON, LVS_SMALLICON, LVS_LIST, LVS_REPORT};
-        style = WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+        // Owner data: the layer keeps the rows, the platform list draws what it shows.
+        style = WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA |
                 (c.viewStyle < 4 ? views[c.viewStyle] : LVS_REPORT) | visible;
         if (c.border) ex = WS_EX_CLIENTEDGE;
         break;
@@ -321,7 +342,7 @@ void CreateWindowTree(Control& c) {
             if (c.options & (1u << 16)) ex |= LVS_EX_FULLROWSELECT;
             ::SendMessageA(window, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, ex);
             ApplyListColors(c);
-            if (c.updateCount > 0) ::SendMessageA(window, WM_SETREDRAW, FALSE, 0);
+            ListViewCreated(c, window);
         }
         if (c.kind == ControlKind::Form) {
             AttachMenuBar(c);

@@ -18,6 +18,8 @@ namespace core {
 constexpr UINT kSynchronizeMessage = 0x8FFF;
 // Message the application object's window serves for CallOnInterfaceThread.
 constexpr UINT kCallMessage = 0x8FFE;
+// Message a list view's window serves for its operations called off its thread.
+constexpr UINT kListCallMessage = 0x8FFD;
 
 // A new record of the kind, with its parent's font, text colour and
 // background copied, appended to the parent's children and owned by the parent.
@@ -64,6 +66,9 @@ bool SplitterMessage(Control& splitter, UINT message, WPARAM wParam, LPARAM lPar
 // Reflected notifications from a parent.
 void ButtonCommand(Control& button, WORD code);
 bool ListViewNotify(Control& listView, const NMHDR& header, LRESULT& result);
+// List views: messages of their own window, and the set-up of a new window.
+bool ListViewMessage(Control& listView, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+void ListViewCreated(Control& listView, HWND window);
 // Where the popup opens for WM_CONTEXTMENU's lParam (screen coordinates).
 POINT ContextMenuPoint(Control& control, LPARAM lParam);
 

@@ -328,15 +328,21 @@ TEST_F(ProcListTest, SelectionFollowsThePidAndIsLostWhenItEnds) {
     EXPECT_EQ(CurrentIndex(list), RowOf(43));
 }
 
-// Records the messages of the rebuild that decide whether an empty list can show.
+// Records the messages of the rebuild that decide whether an empty list can
+// show: the list keeps its rows itself, the platform learns their number.
 struct RebuildSpy {
     static inline WNDPROC previous = nullptr;
     static inline std::vector<char>* log = nullptr;
+    static inline WPARAM count = 0;
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
         if (log != nullptr) {
             if (message == WM_SETREDRAW) log->push_back(wParam ? 'R' : 'F');
             if (message == LVM_DELETEALLITEMS) log->push_back('C');
             if (message == LVM_INSERTITEMA) log->push_back('I');
+            if (message == LVM_SETITEMCOUNT) {
+                log->push_back('N');
+                count = wParam;
+            }
         }
         return ::CallWindowProcA(previous, window, message, wParam, lParam);
     }
@@ -356,7 +362,9 @@ TEST_F(ProcListTest, ListIsFrozenBeforeItIsClearedUntilAllRowsAreIn) {
     ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RebuildSpy::previous));
     RebuildSpy::log = nullptr;
 
-    EXPECT_EQ(std::string(log.begin(), log.end()), "FCIIIR");
+    // Frozen, cleared, told the three rows at once, then drawn.
+    EXPECT_EQ(std::string(log.begin(), log.end()), "FCNR");
+    EXPECT_EQ(RebuildSpy::count, 3u);
     EXPECT_EQ(list->updateCount, 0);
 }
 
@@ -564,7 +572,7 @@ double SizeFromText(const std::string& text) {
 TEST_F(ProcListTest, RealPlatformListsAChildWithItsMemoryAndPath) {
     fixtures::ChildProcess child;
     ASSERT_TRUE(child.Start("--touch-mib 64", 20000));
-    state.source = &PlatformProcessSource();
+    state.source = state.platformSource.get();
 
     RefreshProcessList(state);
     const std::int32_t row = RowOf(child.Pid());
