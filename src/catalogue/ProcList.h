@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "catalogue/ProcessSource.h"
 #include "controls/Control.h"
@@ -54,8 +55,10 @@ struct ProcessListState {
     // Written by the selection handler on the interface thread; 0 for none.
     std::atomic<std::uint32_t> SelectedPid{0};
 
-    // Every reading goes through it; tests put their own in.
-    ProcessSource* source = &PlatformProcessSource();
+    // Every reading goes through `source`: the platform's own, with what it
+    // remembers between refreshes, unless a test puts its own in.
+    std::unique_ptr<ProcessSource> platformSource = CreatePlatformProcessSource();
+    ProcessSource* source = platformSource.get();
     // RefreshLoop's pause between passes.
     DWORD periodMs = 1000;
 

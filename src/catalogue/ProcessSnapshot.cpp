@@ -82,16 +82,20 @@ bool ModuleSnapshot::Next(ModuleRecord& module) {
 
 UniqueHandle OpenQueryHandle(std::uint32_t pid) { return UniqueHandle(::OpenProcess(ProcessQueryAccess, FALSE, pid)); }
 
-std::string GetProcessImagePath(std::uint32_t pid) {
-    const UniqueHandle process = OpenQueryHandle(pid);
+std::string ProcessImagePath(HANDLE process) {
     if (!process) return std::string(NoImagePath);
     char buffer[ImagePathCapacity] = {};
     // Older systems fill the whole buffer without a terminator when the path
     // is too long, so the text is cut at the buffer's end.
-    if (pelorin::GetModuleFileNameEx(process.Get(), nullptr, buffer, ImagePathCapacity) == 0) {
+    if (pelorin::GetModuleFileNameEx(process, nullptr, buffer, ImagePathCapacity) == 0) {
         return std::string(NoImagePath);
     }
     return StringFromBuffer(buffer, ImagePathCapacity);
+}
+
+std::string GetProcessImagePath(std::uint32_t pid) {
+    const UniqueHandle process = OpenQueryHandle(pid);
+    return ProcessImagePath(process.Get());
 }
 
 std::string GetWindowsFolder() {

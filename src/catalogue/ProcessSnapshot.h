@@ -69,6 +69,8 @@ UniqueHandle OpenQueryHandle(std::uint32_t pid);
 // Full path of the process's main image from its own query handle, or "-"
 // when the process cannot be opened or the path cannot be read.
 std::string GetProcessImagePath(std::uint32_t pid);
+// The same through a query handle the caller holds; "-" for an empty handle.
+std::string ProcessImagePath(HANDLE process);
 
 // The Windows folder as GetWindowsDirectoryA gives it, no trailing backslash
 // (C:\windows under Wine). Empty if the platform cannot tell.

@@ -4,11 +4,15 @@
 // a source with controlled readings.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "catalogue/ProcessSnapshot.h"
+#include "support/Handles.h"
 
 namespace pelorin {
 
@@ -36,8 +40,53 @@ public:
     virtual std::uint32_t ProcessorCount() = 0;
 };
 
-// The real one: Toolhelp snapshot, OpenProcess, PSAPI, GetProcessTimes,
-// GetTickCount and the version reader. Stateless, shared by every caller.
+// When a file was last written and how long it is; a file replaced or
+// rewritten on disk has another stamp.
+struct FileStamp {
+    std::uint64_t lastWrite = 0;  // FILETIME, 100 ns units
+    std::uint64_t size = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The platform calls behind the platform source; tests put their own in.
+struct ProcessPlatform {
+    std::vector<SnapshotEntry> (*snapshot)();
+    UniqueHandle (*open)(std::uint32_t pid);  // OpenProcess for the readings
+    std::uint32_t (*workingSet)(HANDLE process);
+    ProcessTimes (*times)(HANDLE process);
+    std::string (*imagePath)(HANDLE process);  // "-" when it cannot be read
+    bool (*fileStamp)(const std::string& path, FileStamp& stamp);
+    std::string (*versionString)(const std::string& fileName, const char* keyName);
+};
+const ProcessPlatform& RealProcessPlatform();
+
+// The real source: Toolhelp snapshot, one OpenProcess per process for its
+// working set, times and image path, GetTickCount and the version reader.
+//
+// It remembers what cannot change, so a steady refresh does not read it
+// again every second, while everything it shows stays as if read afresh:
+// - a process's image path, by PID and creation time: the image of a running
+//   process never changes, and a PID taken by a new process comes with a new
+//   creation time. A path that could not be read, or a process whose creation
+//   time is unknown, is read again next time;
+// - a file's version strings, by path and key, with the file's stamp (last
+//   write and size), checked once per path and snapshot: a file rewritten or
+//   replaced on disk is read again.
+// Both stay bounded: each snapshot drops the paths of processes it no longer
+// lists and the version strings no read asked for since the snapshot before.
+// One refresh at a time uses a source (the refresh's gate sees to that).
+std::unique_ptr<ProcessSource> CreatePlatformProcessSource(const ProcessPlatform& platform = RealProcessPlatform());
+
+// The real source without memory: everything read afresh on every call (one
+// OpenProcess per process). Shared by every caller, usable from any thread.
 ProcessSource& PlatformProcessSource();
+
+// What a platform source holds now (for tests): remembered image paths and
+// version strings.
+struct SourceCacheSize {
+    std::size_t imagePaths = 0;
+    std::size_t versionStrings = 0;
+};
+SourceCacheSize CacheSizeOf(const ProcessSource& source);
 
 }  // namespace pelorin
