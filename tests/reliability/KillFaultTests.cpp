@@ -1,10 +1,9 @@
 // "Kill Task" through Pelorin's own popup on processes it cannot or need not
 // end: one already gone (its handle still held by the driver, or released),
-// the identifiers 0 to 5, one the driver holds open, and one whose DACL
-// denies the terminate right. Each shows the failure message or succeeds
+// the identifiers 0 to 5 (1 to 5 through the kill command in this process),
+// one the driver holds open, and one whose DACL denies the terminate right. Each shows the failure message or succeeds
 // exactly as the design says, and never crashes or hangs Pelorin.
 #include <windows.h>
-#include <commctrl.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +19,8 @@
 #include "reliability/ReliabilityDriver.h"
 #include "support/Handles.h"
 #include "support/SystemInfo.h"
+#include "ui/HandlerTestSupport.h"
+#include "ui/MainFormFixture.h"
 
 namespace pelorin::reliability {
 namespace {
@@ -118,54 +119,61 @@ TEST(KillFault, AProcessAlreadyGoneShowsTheFailureMessageWhetherOrNotItsHandleIs
     EXPECT_TRUE(pelorin.process.Running());
 }
 
-// LVM_SETITEMTEXTA on another process's list view, through memory allocated there.
-bool SetRemoteCell(HWND list, int row, int column, const std::string& text) {
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(list, &pid);
-    UniqueHandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
-    if (!process) return false;
-    constexpr std::size_t kTextAt = 512;
-    char* remote = static_cast<char*>(
-        ::VirtualAllocEx(process.Get(), nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (remote == nullptr) return false;
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = remote + kTextAt;
-    SIZE_T written = 0;
-    DWORD_PTR result = 0;
-    const bool done = ::WriteProcessMemory(process.Get(), remote, &item, sizeof item, &written) &&
-                      ::WriteProcessMemory(process.Get(), remote + kTextAt, text.c_str(), text.size() + 1, &written) &&
-                      ::SendMessageTimeoutA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row),
-                                            reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000, &result) &&
-                      result != 0;
-    ::VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
-    return done;
-}
-
-TEST(KillFault, IdentifiersZeroToFiveShowTheFailureMessageAndEndNothing) {
+TEST(KillFault, IdentifierZeroFromARightClickOnNoRowShowsTheFailureMessage) {
     e2e::RegistryKeyGuard registry;
-    // Refused before any platform call, whatever holds the identifier.
     for (std::uint32_t pid = 0; pid <= 5; ++pid) {
+        // Refused before any platform call, whatever holds the identifier.
         EXPECT_FALSE(KillProcess(pid)) << pid;
         EXPECT_FALSE(KillProcess(pid, 0)) << pid;
     }
 
-    // Through Pelorin: a child's row made to read 0 to 5 in its "PID" cell,
-    // then clicked, is what Pelorin would see for such a process.
-    fixtures::ChildProcess child;
-    ASSERT_TRUE(child.Start());
     FrozenPelorin pelorin;
-    ASSERT_TRUE(pelorin.Start({child.Pid()}));
-    const int row = pelorin.RowOf(child.Pid());
-    ASSERT_GE(row, 0);
-    for (DWORD pid = 0; pid <= 5; ++pid) {
+    ASSERT_TRUE(pelorin.Start({}));
+    // A tall window leaves room below the last row.
+    ASSERT_TRUE(::SetWindowPos(pelorin.w.form, nullptr, 20, 20, 700, 720, SWP_NOZORDER | SWP_NOACTIVATE));
+    const int rows = pelorin.list->RowCount();
+    ASSERT_GT(rows, 0);
+    const auto last = pelorin.list->ItemRect(rows - 1);
+    RECT client = {};
+    ::GetClientRect(pelorin.w.processes, &client);
+    ASSERT_TRUE(last.has_value());
+    ASSERT_GT(client.bottom - last->bottom, 20) << "no room below the rows";
+
+    // The right click that opens the popup selects, here nothing: PID 0.
+    e2e::PostClick(pelorin.w.processes, {client.right / 2, (last->bottom + client.bottom) / 2}, true);
+    ASSERT_NE(e2e::WaitForWindowOfClass(pelorin.process.Pid(), "#32768"), nullptr) << "no popup menu";
+    EXPECT_EQ(e2e::WindowText(pelorin.w.form), "Pelorin - Selected PID: 0 []");
+    ChooseKillTask(pelorin.w.form);
+    EXPECT_EQ(pelorin.TakeMessage(e2e::WaitForWindowOfClass(pelorin.process.Pid(), "#32770", kOutcomeMs)),
+              FailureText("", 0));
+    EXPECT_EQ(pelorin.list->RowCount(), rows);  // nothing refreshed
+    EXPECT_TRUE(pelorin.process.Running());
+}
+
+// The identifiers 1 to 5 (the idle and system processes live there) cannot be
+// clicked in Pelorin's list, which leaves them out: the kill command on the
+// real main window in this process, with such a row put in by hand.
+class KillCommandOnLowIdentifiers : public testing::MainFormTest {};
+
+TEST_F(KillCommandOnLowIdentifiers, EachShowsTheFailureMessageAndEndsNothing) {
+    Build();
+    fixtures::ChildProcess bystander;
+    ASSERT_TRUE(bystander.Start());
+    for (DWORD pid = 1; pid <= 5; ++pid) {
         SCOPED_TRACE("PID " + std::to_string(pid));
-        ASSERT_TRUE(SetRemoteCell(pelorin.w.processes, row, 1, std::to_string(pid)));
-        ASSERT_TRUE(pelorin.Click(row, pid));
-        EXPECT_EQ(pelorin.TakeMessage(pelorin.KillSelected()), FailureText("pelorin_child.exe", pid));
-        EXPECT_TRUE(child.Running());
-        EXPECT_TRUE(pelorin.process.Running());
+        ClearItems(form.lvProcesses);
+        testing::AddProcessRow(form.lvProcesses, testing::ProcessRow("system.exe", pid, "-"));
+        testing::ClickRow(form.lvProcesses, 0);
+        ASSERT_EQ(form.refresh.SelectedPid.load(), pid);
+        // As if the platform had named a process there with a creation time.
+        form.SelectedCreation = 1;
+        testing::MessageBoxReader reader;
+        ::SendMessageA(form.Form->window, WM_COMMAND, MAKEWPARAM(form.mnuList->firstId, 0), 0);
+        EXPECT_EQ(reader.seen.count, 1);
+        EXPECT_EQ(reader.seen.text, FailureText("system.exe", pid));
+        EXPECT_EQ(ItemCount(form.lvProcesses), 1);  // no refresh after a failure
     }
+    EXPECT_TRUE(bystander.Running());
 }
 
 TEST(KillFault, AProcessTheDriverHoldsOpenIsEndedAndItsRowGoesAtOnce) {
