@@ -104,6 +104,10 @@ void RequestTerminate(Control* app) {
     if (app == nullptr) return;
     app->terminate = true;
     if (core::OnInterfaceThread(*app)) {
+        // A close can arrive while a popup menu's own loop runs (sent by
+        // another program, or the session's end); that loop would hold the
+        // thread until the user dismissed the menu.
+        ::EndMenu();
         ::PostQuitMessage(0);
     } else {
         ::PostThreadMessageA(app->interfaceThread, WM_QUIT, 0, 0);

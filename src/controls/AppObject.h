@@ -30,7 +30,8 @@ void ProcessMessages(Control* app);
 bool CallOnInterfaceThread(void (*fn)(void* context), void* context);
 
 // The flag that ends Run; RequestTerminate also posts a quit message so a
-// waiting loop wakes up.
+// waiting loop wakes up, and on the interface thread ends a popup menu that
+// is open, whose own loop would otherwise keep Run from seeing the flag.
 bool TerminateRequested(const Control* app);
 void RequestTerminate(Control* app);
 

@@ -10,6 +10,7 @@
 #include "controls/Button.h"
 #include "controls/Label.h"
 #include "controls/ListView.h"
+#include "controls/Menu.h"
 #include "controls/Splitter.h"
 #include "controls/LayerTestSupport.h"
 
@@ -386,6 +387,44 @@ TEST_F(LayerTest, SessionEndTakesTheClosePath) {
     ::SendMessageA(form->window, WM_ENDSESSION, TRUE, 0);
     EXPECT_EQ(log.calls, 1);
     EXPECT_TRUE(TerminateRequested(app));
+}
+
+void CALLBACK PostCloseToForeground(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
+    ::KillTimer(nullptr, timer);
+    ::PostMessageA(::GetForegroundWindow(), WM_CLOSE, 0, 0);
+}
+void CALLBACK EndMenuAfterAll(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
+    ::KillTimer(nullptr, timer);
+    ::EndMenu();
+}
+
+// Another program's WM_CLOSE (or the session's end) while a popup menu is
+// open: the close ends the menu's loop, so Run can end, instead of waiting
+// for the user to dismiss it.
+TEST_F(LayerTest, ACloseWhileAPopupMenuIsOpenEndsTheMenu) {
+    CloseLog log;
+    SetOnClose(form, MakeCloseHandler<&CountClose>(log));
+    Control* panel = CreatePanel(form, 2);
+    SetPosition(panel, 10, 10);
+    SetSize(panel, 100, 60);
+    CreateMenu(form, {});  // a form's first menu is its bar
+    AttachPopupMenu(panel, CreateMenu(form, {"Item"}));
+    const HWND window = ShowForm();
+    ::SetForegroundWindow(window);
+    const UINT_PTR close = ::SetTimer(nullptr, 0, 300, PostCloseToForeground);
+    const UINT_PTR safety = ::SetTimer(nullptr, 0, 5000, EndMenuAfterAll);
+
+    POINT at = {20, 20};
+    ::ClientToScreen(panel->window, &at);
+    const DWORD start = ::GetTickCount();
+    // Returns when the menu's loop has ended.
+    ::SendMessageA(panel->window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(panel->window), MAKELPARAM(at.x, at.y));
+    const DWORD open = ::GetTickCount() - start;
+    ::KillTimer(nullptr, close);
+    ::KillTimer(nullptr, safety);
+    EXPECT_EQ(log.calls, 1);
+    EXPECT_TRUE(TerminateRequested(app));
+    EXPECT_LT(open, 2000u) << "the menu stayed open after the close";
 }
 
 TEST_F(LayerTest, DraggingTheSplitterMovesTheBoundary) {

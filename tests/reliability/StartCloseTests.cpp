@@ -1,7 +1,7 @@
 // The real Pelorin.exe started and closed over and over, each close at
-// another point of its one-second refresh cycle; the session ending under
-// it, also while its message box is open; and its single-instance name
-// taken by a mutex before it starts.
+// another point of its one-second refresh cycle; closed and the session
+// ended under it, also while its popup menu or its message box is open; and
+// its single-instance name taken by a mutex before it starts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -301,6 +301,46 @@ TEST(SessionEnd, EndsCleanlyAndSavesWhileTheKillFailureMessageIsOpen) {
     PrintFigure("session end, message box open", "WM_QUERYENDSESSION answered (ms)", std::to_string(figures.queryMs));
     PrintFigure("session end, message box open", "WM_ENDSESSION handled (ms)", std::to_string(figures.endMs));
     PrintFigure("session end, message box open", "then exit with code 0 (ms)", std::to_string(figures.exitMs));
+}
+
+// The popup menu of the process list opened by a right click on its first row.
+::testing::AssertionResult OpenPopupMenu(RunningPelorin& pelorin) {
+    const auto rect = pelorin.list->ItemRect(0);
+    if (!rect) return ::testing::AssertionFailure() << "no first row";
+    e2e::PostClick(pelorin.w.processes, {(rect->left + rect->right) / 2, (rect->top + rect->bottom) / 2}, true);
+    if (e2e::WaitForWindowOfClass(pelorin.process.Pid(), "#32768") == nullptr)
+        return ::testing::AssertionFailure() << "no popup menu";
+    return ::testing::AssertionSuccess();
+}
+
+TEST(SessionEnd, EndsCleanlyAndSavesWhileThePopupMenuIsOpen) {
+    e2e::RegistryKeyGuard registry;
+    e2e::DeleteCompanyKey();
+    RunningPelorin pelorin;
+    ASSERT_TRUE(pelorin.Start());
+    const Placement p = {166, 88, 588, 411};
+    ASSERT_TRUE(Move(pelorin.w.form, p));
+    ASSERT_TRUE(OpenPopupMenu(pelorin));
+
+    SessionFigures figures;
+    EndTheSession(pelorin, p, figures);
+    PrintFigure("session end, popup menu open", "WM_ENDSESSION handled (ms)", std::to_string(figures.endMs));
+    PrintFigure("session end, popup menu open", "then exit with code 0 (ms)", std::to_string(figures.exitMs));
+}
+
+TEST(StartAndClose, WmCloseWhileThePopupMenuIsOpenExitsWithZeroAndSaves) {
+    e2e::RegistryKeyGuard registry;
+    RunningPelorin pelorin;
+    ASSERT_TRUE(pelorin.Start());
+    const Placement p = {144, 122, 566, 377};
+    ASSERT_TRUE(Move(pelorin.w.form, p));
+    ASSERT_TRUE(OpenPopupMenu(pelorin));
+
+    ASSERT_TRUE(::PostMessageA(pelorin.w.form, WM_CLOSE, 0, 0));
+    const auto code = pelorin.process.WaitExitCode(kCloseLimitMs);
+    ASSERT_TRUE(code.has_value()) << "still running 3 s after WM_CLOSE";
+    EXPECT_EQ(*code, 0u);
+    EXPECT_TRUE(SavedAs(p));
 }
 
 TEST(StartAndClose, WmCloseWhileTheKillFailureMessageIsOpenExitsWithZeroAndSaves) {
