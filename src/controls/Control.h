@@ -122,7 +122,16 @@ struct Control : LayerObject {
     // The rows, cell texts by column (a missing cell is empty). The platform
     // list runs on owner data and asks for the texts it draws or is asked for.
     std::vector<std::vector<std::string>> listRows;
-    bool listCountPending = false;  // rows appended while frozen; the platform learns at EndUpdate
+    // While frozen: the rows as the platform shows them, kept from the first
+    // change on, so screen and platform stay as they were until EndUpdate
+    // repaints the rows that changed.
+    std::vector<std::vector<std::string>> listShown;
+    bool listKeepsShown = false;
+    bool listCountPending = false;  // the platform's count is behind the rows
+    bool listClearPending = false;  // cleared while frozen: the selection goes when the platform catches up
+    // Rows inserted above them while frozen: where the selected and focused
+    // rows go when the platform catches up (-2 when they stay).
+    std::int32_t listSelectedAfter = -2, listFocusedAfter = -2;
     // Check boxes.
     bool checked = false;
     // Panels: 0 and 1 draw a frame edge (raised, lowered), 2 none.

@@ -101,28 +101,122 @@ std::string_view Shown(std::string_view text) {
 
 std::int32_t RowCount(const Control& lv) { return static_cast<std::int32_t>(lv.listRows.size()); }
 
-// The platform list learns the number of rows; it asks for their texts when
-// it draws them. Without a redraw flag nothing is invalidated.
-void TellCount(Control& lv, HWND window, bool invalidate) {
-    lv.listCountPending = false;
-    const DWORD flags = LVSICF_NOSCROLL | (invalidate ? 0 : LVSICF_NOINVALIDATEALL);
-    Send(window, LVM_SETITEMCOUNT, static_cast<WPARAM>(lv.listRows.size()), flags);
+bool Frozen(const Control& lv) { return lv.updateCount > 0; }
+
+// Before the first change while frozen: what the platform shows is kept.
+void KeepShown(Control& lv) {
+    if (!Frozen(lv) || lv.listKeepsShown) return;
+    lv.listShown = lv.listRows;
+    lv.listKeepsShown = true;
 }
 
-// Operations that ask the platform about rows need its count up to date.
-void FlushCount(Control& lv, HWND window) {
-    if (lv.listCountPending) TellCount(lv, window, false);
+// The platform list learns the number of rows; it asks for their texts when
+// it draws them. Only what the caller invalidates is drawn again.
+void TellCount(Control& lv, HWND window) {
+    lv.listCountPending = false;
+    const auto count = static_cast<std::int32_t>(lv.listRows.size());
+    Send(window, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    // Fewer rows than the place the view was at: the last rows show.
+    if (count > 0 && static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0)) >= count)
+        Send(window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
+}
+
+constexpr std::int32_t kStays = -2;
+
+// Moves the selection and the focus to the given rows (-1 none, kStays as is).
+void MoveSelection(HWND window, std::int32_t selected, std::int32_t focused) {
+    if (selected == kStays && focused == kStays) return;
+    const auto current = [window](UINT flag) {
+        return static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), flag));
+    };
+    if (selected == kStays) selected = current(LVNI_SELECTED);
+    if (focused == kStays) focused = current(LVNI_FOCUSED);
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    if (selected >= 0) {
+        state.stateMask = state.state = LVIS_SELECTED;
+        Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
+    }
+    if (focused >= 0) {
+        state.stateMask = state.state = LVIS_FOCUSED;
+        Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(focused), reinterpret_cast<LPARAM>(&state));
+    }
+}
+
+// The platform catches up with the rows: a clear made while frozen takes the
+// selection and the focus with it, rows inserted above them move them, and
+// the count is told.
+void Settle(Control& lv, HWND window) {
+    const std::int32_t selected = lv.listSelectedAfter, focused = lv.listFocusedAfter;
+    lv.listSelectedAfter = lv.listFocusedAfter = kStays;
+    if (lv.listClearPending) {
+        lv.listClearPending = false;
+        if (lv.listRows.empty()) {
+            Send(window, LVM_DELETEALLITEMS, 0, 0);
+            lv.listCountPending = false;
+            return;
+        }
+        MoveSelection(window, -1, -1);
+        lv.listCountPending = true;
+    }
+    if (lv.listCountPending) TellCount(lv, window);
+    MoveSelection(window, selected, focused);
 }
 
 void RedrawRows(Control& lv, HWND window, std::int32_t first, std::int32_t last) {
-    if (lv.updateCount > 0 || first > last) return;
+    if (Frozen(lv) || first > last) return;
     Send(window, LVM_REDRAWITEMS, static_cast<WPARAM>(first), static_cast<LPARAM>(last));
 }
 
-const std::string* Cell(const Control& lv, std::int32_t row, std::int32_t column) {
-    if (row < 0 || column < 0 || row >= RowCount(lv)) return nullptr;
-    const Row& cells = lv.listRows[static_cast<std::size_t>(row)];
+bool SameCells(const Row& a, const Row& b) {
+    const std::size_t n = std::max(a.size(), b.size());
+    static const std::string empty;
+    for (std::size_t i = 0; i < n; ++i) {
+        if ((i < a.size() ? a[i] : empty) != (i < b.size() ? b[i] : empty)) return false;
+    }
+    return true;
+}
+
+// EndUpdate: the rows on screen that differ from what was shown are drawn
+// again; a changed number of rows draws the whole list.
+void RepaintChanged(Control& lv, HWND window) {
+    const std::vector<Row>& shown = lv.listShown;
+    const std::vector<Row>& rows = lv.listRows;
+    if (shown.size() != rows.size()) {
+        ::InvalidateRect(window, nullptr, TRUE);
+        return;
+    }
+    const auto count = static_cast<std::int32_t>(rows.size());
+    const auto top = static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0));
+    const auto page = static_cast<std::int32_t>(Send(window, LVM_GETCOUNTPERPAGE, 0, 0));
+    const std::int32_t end = std::min(count, std::max(top, 0) + page + 1);
+    for (std::int32_t r = std::max(top, 0); r < end;) {
+        if (SameCells(shown[static_cast<std::size_t>(r)], rows[static_cast<std::size_t>(r)])) {
+            ++r;
+            continue;
+        }
+        std::int32_t last = r;
+        while (last + 1 < end && !SameCells(shown[static_cast<std::size_t>(last + 1)], rows[static_cast<std::size_t>(last + 1)]))
+            ++last;
+        Send(window, LVM_REDRAWITEMS, static_cast<WPARAM>(r), static_cast<LPARAM>(last));
+        r = last + 1;
+    }
+}
+
+const std::string* CellOf(const std::vector<Row>& rows, std::int32_t row, std::int32_t column) {
+    if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= rows.size()) return nullptr;
+    const Row& cells = rows[static_cast<std::size_t>(row)];
     return static_cast<std::size_t>(column) < cells.size() ? &cells[static_cast<std::size_t>(column)] : nullptr;
+}
+
+const std::string* Cell(const Control& lv, std::int32_t row, std::int32_t column) {
+    return CellOf(lv.listRows, row, column);
+}
+
+// What the platform draws and other programs read: while frozen, what it showed.
+const std::string* ShownCell(const Control& lv, std::int32_t row, std::int32_t column) {
+    return CellOf(Frozen(lv) && lv.listKeepsShown ? lv.listShown : lv.listRows, row, column);
 }
 
 void CopyText(const std::string* text, char* buffer, int size) {
@@ -243,42 +337,40 @@ std::int32_t InsertItem(Control* lv, std::int32_t index, std::string_view captio
     std::int32_t inserted = -1;
     const std::string_view text = Shown(caption);
     OnListThread(lv, [&](HWND window) {
+        KeepShown(*lv);
         // Past the end means at the end, as the platform inserts.
         const std::int32_t at = std::min(index, RowCount(*lv));
-        lv->listRows.insert(lv->listRows.begin() + at, Row{std::string(text)});
-        inserted = at;
-        if (at == RowCount(*lv) - 1) {
+        if (at == RowCount(*lv)) {
             // Appended: no row moves, so the platform's selection stays right.
-            if (lv->updateCount > 0) {
+            lv->listRows.emplace_back(1, std::string(text));
+            inserted = at;
+            if (Frozen(*lv)) {
                 lv->listCountPending = true;
             } else {
-                TellCount(*lv, window, false);
+                TellCount(*lv, window);
                 RedrawRows(*lv, window, at, at);
             }
             return;
         }
-        // Rows move down: the selected and focused rows move with them.
-        FlushCount(*lv, window);
-        const auto selected = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-        const auto focused = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
-        TellCount(*lv, window, false);
-        LVITEMA state = {};
-        if (selected >= at || focused >= at) {
-            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-            Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-            if (selected >= 0) {
-                state.stateMask = LVIS_SELECTED;
-                state.state = LVIS_SELECTED;
-                Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(selected >= at ? selected + 1 : selected),
-                     reinterpret_cast<LPARAM>(&state));
-            }
-            if (focused >= 0) {
-                state.stateMask = LVIS_FOCUSED;
-                state.state = LVIS_FOCUSED;
-                Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(focused >= at ? focused + 1 : focused),
-                     reinterpret_cast<LPARAM>(&state));
-            }
+        // Rows move down: the selected and focused rows move with them (while
+        // frozen, once the platform catches up; a pending clear takes them anyway).
+        lv->listRows.insert(lv->listRows.begin() + at, Row{std::string(text)});
+        inserted = at;
+        if (lv->listClearPending) {
+            lv->listCountPending = true;
+            return;
         }
+        auto after = [&](std::int32_t pending, UINT flag) {
+            const std::int32_t row = pending != kStays ? pending
+                                                      : static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM,
+                                                                                       static_cast<WPARAM>(-1), flag));
+            return row >= at ? row + 1 : pending;
+        };
+        lv->listSelectedAfter = after(lv->listSelectedAfter, LVNI_SELECTED);
+        lv->listFocusedAfter = after(lv->listFocusedAfter, LVNI_FOCUSED);
+        lv->listCountPending = true;
+        if (Frozen(*lv)) return;
+        Settle(*lv, window);
         RedrawRows(*lv, window, at, RowCount(*lv) - 1);
     });
     return inserted;
@@ -290,10 +382,11 @@ void SetItemText(Control* lv, std::int32_t row, std::int32_t column, std::string
     OnListThread(lv, [&](HWND window) {
         // Like the platform: a cell needs its row and, past the first, its column.
         if (row >= RowCount(*lv) || (column > 0 && column >= lv->columnCount)) return;
+        KeepShown(*lv);
         Row& cells = lv->listRows[static_cast<std::size_t>(row)];
         if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
         cells[static_cast<std::size_t>(column)].assign(text);
-        if (!lv->listCountPending) RedrawRows(*lv, window, row, row);
+        RedrawRows(*lv, window, row, row);
     });
 }
 
@@ -314,8 +407,19 @@ std::int32_t ItemCount(Control* lv) {
 
 void ClearItems(Control* lv) {
     OnListThread(lv, [&](HWND window) {
+        if (Frozen(*lv)) {
+            // The platform keeps showing the old rows until it catches up.
+            if (!lv->listKeepsShown) {
+                lv->listShown = std::move(lv->listRows);
+                lv->listKeepsShown = true;
+            }
+            lv->listRows.clear();
+            lv->listClearPending = true;
+            return;
+        }
         lv->listRows.clear();
         lv->listCountPending = false;
+        lv->listClearPending = false;
         Send(window, LVM_DELETEALLITEMS, 0, 0);
     });
 }
@@ -323,7 +427,7 @@ void ClearItems(Control* lv) {
 std::int32_t CurrentIndex(Control* lv) {
     std::int32_t current = -1;
     OnListThread(lv, [&](HWND window) {
-        FlushCount(*lv, window);
+        Settle(*lv, window);
         current = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     });
     return current;
@@ -331,7 +435,7 @@ std::int32_t CurrentIndex(Control* lv) {
 
 void SetCurrentIndex(Control* lv, std::int32_t row) {
     OnListThread(lv, [&](HWND window) {
-        FlushCount(*lv, window);
+        Settle(*lv, window);
         LVITEMA item = {};
         item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         item.state = 0;
@@ -345,7 +449,7 @@ void SetCurrentIndex(Control* lv, std::int32_t row) {
 void EnsureVisible(Control* lv, std::int32_t row, bool partialOk) {
     if (row < 0) return;
     OnListThread(lv, [&](HWND window) {
-        FlushCount(*lv, window);
+        Settle(*lv, window);
         Send(window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), partialOk ? TRUE : FALSE);
     });
 }
@@ -353,7 +457,7 @@ void EnsureVisible(Control* lv, std::int32_t row, bool partialOk) {
 std::int32_t TopIndex(Control* lv) {
     std::int32_t top = 0;
     OnListThread(lv, [&](HWND window) {
-        FlushCount(*lv, window);
+        Settle(*lv, window);
         top = static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0));
     });
     return top;
@@ -362,7 +466,7 @@ std::int32_t TopIndex(Control* lv) {
 void SetTopIndex(Control* lv, std::int32_t row) {
     if (row < 0) return;
     OnListThread(lv, [&](HWND window) {
-        FlushCount(*lv, window);
+        Settle(*lv, window);
         const std::int32_t count = RowCount(*lv);
         if (count <= 0) return;
         const std::int32_t wanted = std::min(row, count - 1);
@@ -377,25 +481,27 @@ void SetTopIndex(Control* lv, std::int32_t row) {
     });
 }
 
+// Frozen, the platform is told nothing: it keeps showing what it showed
+// (served from listShown once the rows change) until EndUpdate.
 void BeginUpdate(Control* lv) {
     if (lv == nullptr) return;
-    const auto begin = [lv](HWND window) {
-        if (lv->updateCount == INT16_MAX) return;
-        if (++lv->updateCount == 1 && window != nullptr) Send(window, WM_SETREDRAW, FALSE, 0);
+    const auto begin = [lv](HWND) {
+        if (lv->updateCount < INT16_MAX) ++lv->updateCount;
     };
-    // Without a window only the counter changes; the window starts frozen.
-    if (lv->window == nullptr || !OnListThread(lv, begin)) begin(lv->window);
+    // Without a window only the counter changes.
+    if (lv->window == nullptr || !OnListThread(lv, begin)) begin(nullptr);
 }
 
 void EndUpdate(Control* lv) {
     if (lv == nullptr) return;
     const auto end = [lv](HWND window) {
-        if (lv->updateCount <= 0) return;
-        if (--lv->updateCount == 0 && window != nullptr) {
-            FlushCount(*lv, window);
-            Send(window, WM_SETREDRAW, TRUE, 0);
-            ::RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+        if (lv->updateCount <= 0 || --lv->updateCount > 0) return;
+        if (window != nullptr && lv->kind == ControlKind::ListView) {
+            Settle(*lv, window);
+            if (lv->listKeepsShown) RepaintChanged(*lv, window);
         }
+        lv->listShown = {};
+        lv->listKeepsShown = false;
     };
     if (lv->window == nullptr || !OnListThread(lv, end)) end(lv->window);
 }
@@ -403,8 +509,8 @@ void EndUpdate(Control* lv) {
 namespace core {
 
 void ListViewCreated(Control& lv, HWND window) {
-    if (lv.updateCount > 0) Send(window, WM_SETREDRAW, FALSE, 0);
-    if (!lv.listRows.empty()) TellCount(lv, window, true);
+    // Rows added before the window existed: shown as the window first draws.
+    if (!lv.listRows.empty()) TellCount(lv, window);
 }
 
 bool ListViewMessage(Control&, UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
@@ -434,13 +540,13 @@ bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
     // The rows live here: the platform asks for the texts it draws or is asked for.
     case LVN_GETDISPINFOA: {
         auto& item = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item;
-        if (item.mask & LVIF_TEXT) CopyText(Cell(lv, item.iItem, item.iSubItem), item.pszText, item.cchTextMax);
+        if (item.mask & LVIF_TEXT) CopyText(ShownCell(lv, item.iItem, item.iSubItem), item.pszText, item.cchTextMax);
         result = 0;
         return true;
     }
     case LVN_GETDISPINFOW: {
         auto& item = reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)).item;
-        if (item.mask & LVIF_TEXT) CopyText(Cell(lv, item.iItem, item.iSubItem), item.pszText, item.cchTextMax);
+        if (item.mask & LVIF_TEXT) CopyText(ShownCell(lv, item.iItem, item.iSubItem), item.pszText, item.cchTextMax);
         result = 0;
         return true;
     }

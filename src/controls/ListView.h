@@ -62,8 +62,12 @@ void EnsureVisible(Control* listView, std::int32_t row, bool partialOk);
 std::int32_t TopIndex(Control* listView);
 void SetTopIndex(Control* listView, std::int32_t row);
 
-// Nested; while the counter is above 0 the list is not redrawn; the EndUpdate
-// that brings it to 0 repaints the whole list once. An EndUpdate without a
+// Nested; while the counter is above 0 the platform list is told nothing and
+// keeps showing (and answering other programs with) the rows it showed. The
+// EndUpdate that brings it to 0 brings the platform up to date and repaints,
+// once, the rows on screen whose texts changed (the whole list when the
+// number of rows changed). A ClearItems while frozen takes the selection
+// with it then, and the view keeps its place. An EndUpdate without a
 // BeginUpdate does nothing.
 void BeginUpdate(Control* listView);
 void EndUpdate(Control* listView);

@@ -348,7 +348,7 @@ struct RebuildSpy {
     }
 };
 
-TEST_F(ProcListTest, ListIsFrozenBeforeItIsClearedUntilAllRowsAreIn) {
+TEST_F(ProcListTest, ThePlatformListLearnsOfTheRebuildOnlyWhenAllRowsAreIn) {
     ShowForm();
     for (std::uint32_t pid = 50; pid < 53; ++pid) fake.Add(pid, "r.exe");
     RefreshProcessList(state);
@@ -362,8 +362,8 @@ TEST_F(ProcListTest, ListIsFrozenBeforeItIsClearedUntilAllRowsAreIn) {
     ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RebuildSpy::previous));
     RebuildSpy::log = nullptr;
 
-    // Frozen, cleared, told the three rows at once, then drawn.
-    EXPECT_EQ(std::string(log.begin(), log.end()), "FCNR");
+    // The platform learns of the rebuild once, when all three rows are in.
+    EXPECT_EQ(std::string(log.begin(), log.end()), "N");
     EXPECT_EQ(RebuildSpy::count, 3u);
     EXPECT_EQ(list->updateCount, 0);
 }

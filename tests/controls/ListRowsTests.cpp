@@ -1,8 +1,9 @@
 // The rows a list view keeps itself: what the platform list and other readers
 // see through its messages, that a rebuild costs the platform a count and not
-// a message per cell, that drawing asks only for the rows on screen, that
-// rows inserted above the selection carry it along, typing to find a row, and
-// that the list's call message runs only the layer's own calls.
+// a message per cell, that drawing asks only for the rows on screen and a
+// rebuild repaints only the rows that changed, that rows inserted above the
+// selection carry it along, typing to find a row, and that the list's call
+// message runs only the layer's own calls.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -157,10 +158,13 @@ TEST_F(ListRowsTest, ARebuildTellsThePlatformTheCountOnceInsteadOfEveryCell) {
         const std::int32_t row = InsertItem(list, i, "p.exe");
         for (int column = 1; column < 3; ++column) SetItemText(list, row, column, std::to_string(i * column));
     }
-    EXPECT_EQ(PlatformCount(), 0);  // frozen: the platform has not been told yet
+    // Frozen: the platform has been told nothing and still shows the old rows.
+    EXPECT_EQ(PlatformCount(), 20);
+    EXPECT_EQ(PlatformText(19, 0), "row 19");
+    EXPECT_EQ(ListSpy::listMessages, 2);  // the two reads just above
     EndUpdate(list);
     EXPECT_EQ(ListSpy::countMessages, 1);
-    EXPECT_LE(ListSpy::listMessages, 4);  // the clear, the count and the count read above
+    EXPECT_LE(ListSpy::listMessages, 6);
     EXPECT_EQ(PlatformCount(), 1000);
     EXPECT_EQ(PlatformText(999, 2), "1998");
     ::RemoveWindowSubclass(list->window, ListSpy::Proc, 11);
@@ -169,6 +173,7 @@ TEST_F(ListRowsTest, ARebuildTellsThePlatformTheCountOnceInsteadOfEveryCell) {
 // Counts the texts the platform list asks for.
 struct DrawSpy {
     static inline int asked = 0;
+    static inline int lowestRow = 1 << 30;
     static inline int highestRow = -1;
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
         if (message == WM_NOTIFY) {
@@ -177,6 +182,7 @@ struct DrawSpy {
                 ++asked;
                 const int row = reinterpret_cast<const NMLVDISPINFOA*>(lParam)->item.iItem;
                 if (row > highestRow) highestRow = row;
+                if (row < lowestRow) lowestRow = row;
             }
         }
         return ::DefSubclassProc(window, message, wParam, lParam);
@@ -200,6 +206,54 @@ TEST_F(ListRowsTest, DrawingAsksOnlyForTheRowsOnScreen) {
     ::RemoveWindowSubclass(form->window, DrawSpy::Proc, 12);
 }
 
+// Rebuilds the list as the refresh does: frozen, cleared, refilled.
+void Rebuild(Control* list, const std::vector<std::string>& names) {
+    BeginUpdate(list);
+    ClearItems(list);
+    for (const std::string& name : names) {
+        const std::int32_t row = InsertItem(list, ItemCount(list), name);
+        SetItemText(list, row, 1, "1");
+    }
+    EndUpdate(list);
+}
+
+TEST_F(ListRowsTest, ARebuildRepaintsOnlyTheRowsThatChanged) {
+    ShowForm();
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) names.push_back("p" + std::to_string(i) + ".exe");
+    Rebuild(list, names);
+    PumpFor(200);
+    ::SetWindowSubclass(form->window, DrawSpy::Proc, 13, 0);
+
+    // The same rows again: nothing to draw.
+    DrawSpy::asked = 0;
+    Rebuild(list, names);
+    PumpFor(200);
+    EXPECT_EQ(DrawSpy::asked, 0);
+
+    // One row on screen changed: only that row is drawn again.
+    names[3] = "other.exe";
+    DrawSpy::asked = 0;
+    DrawSpy::lowestRow = 1 << 30;
+    DrawSpy::highestRow = -1;
+    Rebuild(list, names);
+    PumpFor(200);
+    EXPECT_GT(DrawSpy::asked, 0);
+    EXPECT_EQ(DrawSpy::lowestRow, 3);
+    EXPECT_EQ(DrawSpy::highestRow, 3);
+    EXPECT_EQ(PlatformText(3, 0), "other.exe");
+
+    // A row more or less: the whole list.
+    names.pop_back();
+    DrawSpy::asked = 0;
+    DrawSpy::lowestRow = 1 << 30;
+    Rebuild(list, names);
+    PumpFor(200);
+    EXPECT_EQ(DrawSpy::lowestRow, 0);
+    EXPECT_EQ(PlatformCount(), 39);
+    ::RemoveWindowSubclass(form->window, DrawSpy::Proc, 13);
+}
+
 TEST_F(ListRowsTest, RowsInsertedAboveTheSelectionCarryItAlong) {
     Fill(6);
     SetCurrentIndex(list, 3);
@@ -218,6 +272,16 @@ TEST_F(ListRowsTest, RowsInsertedAboveTheSelectionCarryItAlong) {
     EXPECT_EQ(CurrentIndex(list), 4);
     EXPECT_EQ(PlatformCount(), 9);
     EXPECT_EQ(PlatformText(8, 0), "end");
+
+    // Above it while frozen: the platform keeps its selection until it catches up.
+    BeginUpdate(list);
+    InsertItem(list, 0, "first");
+    InsertItem(list, 2, "second");
+    EXPECT_EQ(PlatformNext(LVNI_SELECTED), 4);
+    EndUpdate(list);
+    EXPECT_EQ(CurrentIndex(list), 6);
+    EXPECT_EQ(PlatformNext(LVNI_FOCUSED), 6);
+    EXPECT_EQ(GetItemText(list, 6, 1), "1003");
 }
 
 TEST_F(ListRowsTest, TypingSelectsTheNextRowWhoseNameBeginsSo) {
