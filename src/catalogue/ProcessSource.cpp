@@ -1,5 +1,8 @@
 #include "catalogue/ProcessSource.h"
 
+#include <cstddef>
+#include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -9,12 +12,109 @@
 namespace pelorin {
 namespace {
 
+// The start of one SystemProcessInformation entry as the 32-bit platform lays
+// it out (the SDKs disagree on the names, and hide most fields).
+struct SystemProcessEntry {
+    ULONG nextEntryOffset;
+    ULONG numberOfThreads;
+    LARGE_INTEGER reserved[3];
+    LARGE_INTEGER createTime;
+    LARGE_INTEGER userTime;
+    LARGE_INTEGER kernelTime;
+    USHORT nameLength;  // the image name, a counted UTF-16 string: bytes
+    USHORT nameMaximumLength;
+    PWSTR nameBuffer;
+    LONG basePriority;
+    HANDLE uniqueProcessId;
+    HANDLE inheritedFromUniqueProcessId;
+    ULONG handleCount;
+    ULONG sessionId;
+    ULONG_PTR uniqueProcessKey;
+    SIZE_T peakVirtualSize;
+    SIZE_T virtualSize;
+    ULONG pageFaultCount;
+    SIZE_T peakWorkingSetSize;
+    SIZE_T workingSetSize;
+};
+static_assert(sizeof(void*) != 4 || offsetof(SystemProcessEntry, uniqueProcessId) == 68);
+static_assert(sizeof(void*) != 4 || offsetof(SystemProcessEntry, workingSetSize) == 104);
+
+using SystemQuery = LONG(WINAPI*)(ULONG informationClass, PVOID buffer, ULONG length, PULONG returnLength);
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr std::size_t kFileNameCapacity = 260;  // as PROCESSENTRY32 holds it
+
+std::uint64_t LargeCount(const LARGE_INTEGER& value) { return static_cast<std::uint64_t>(value.QuadPart); }
+
+// The image name as the ANSI Toolhelp walk gives it: the system's code page,
+// at most 259 characters; the idle process has none and is named as there.
+std::string AnsiName(const wchar_t* text, std::size_t length, std::uint32_t pid) {
+    if (length == 0) return pid == 0 ? "[System Process]" : std::string();
+    char buffer[kFileNameCapacity] = {};
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), buffer,
+                                        static_cast<int>(kFileNameCapacity - 1), nullptr, nullptr);
+    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+bool ReadSystemProcesses(std::vector<SystemProcess>& processes) {
+    static const SystemQuery query = [] {
+        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        const FARPROC address = ntdll ? ::GetProcAddress(ntdll, "NtQuerySystemInformation") : nullptr;
+        return reinterpret_cast<SystemQuery>(reinterpret_cast<void*>(address));
+    }();
+    if (query == nullptr) return false;
+    // Grown until the list fits; processes may start between the calls.
+    ULONG size = 256 * 1024;
+    std::unique_ptr<unsigned char[]> buffer;
+    for (int attempt = 0;; ++attempt) {
+        buffer.reset(new unsigned char[size]);
+        ULONG needed = 0;
+        const LONG status = query(kSystemProcessInformation, buffer.get(), size, &needed);
+        if (status == 0) break;
+        if (status != kInfoLengthMismatch || attempt == 4) return false;
+        size = (needed > size ? needed : size * 2) + 64 * 1024;
+    }
+    std::vector<SystemProcess> list;
+    for (std::size_t offset = 0;;) {
+        if (offset + sizeof(SystemProcessEntry) > size) return false;
+        SystemProcessEntry entry;
+        std::memcpy(&entry, buffer.get() + offset, sizeof entry);
+        SystemProcess process;
+        process.entry.pid = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry.uniqueProcessId));
+        const std::size_t nameOffset = entry.nameBuffer != nullptr
+                                           ? reinterpret_cast<const unsigned char*>(entry.nameBuffer) - buffer.get()
+                                           : size;
+        // The name lies inside the buffer; anything else is not trusted.
+        const bool nameInside = nameOffset < size && entry.nameLength <= size - nameOffset;
+        process.entry.name = AnsiName(nameInside ? entry.nameBuffer : nullptr,
+                                      nameInside ? entry.nameLength / sizeof(wchar_t) : 0, process.entry.pid);
+        process.workingSet = static_cast<std::uint32_t>(entry.workingSetSize);
+        process.times.kernel = LargeCount(entry.kernelTime);
+        process.times.user = LargeCount(entry.userTime);
+        process.times.creation = LargeCount(entry.createTime);
+        process.times.valid = true;
+        list.push_back(std::move(process));
+        if (entry.nextEntryOffset == 0) break;
+        offset += entry.nextEntryOffset;
+    }
+    processes = std::move(list);
+    return true;
+}
+
 std::vector<SnapshotEntry> TakeSnapshot() {
     std::vector<SnapshotEntry> entries;
     ProcessSnapshot snapshot;
     SnapshotEntry entry;
     while (snapshot.Next(entry)) entries.push_back(std::move(entry));
     return entries;
+}
+
+// GetModuleFileNameEx reads the image path from the process's own memory,
+// which a 32-bit program on a 64-bit system cannot walk in a 64-bit process.
+bool IsOtherBitness(HANDLE process) {
+    BOOL self = FALSE, other = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &self) || !::IsWow64Process(process, &other)) return false;
+    return self != other;
 }
 
 bool ReadFileStamp(const std::string& path, FileStamp& stamp) {
@@ -31,7 +131,18 @@ public:
     PlatformSource(const ProcessPlatform& platform, bool remember) : platform_(platform), remember_(remember) {}
 
     std::vector<SnapshotEntry> Snapshot() override {
-        std::vector<SnapshotEntry> entries = platform_.snapshot();
+        listed_.clear();
+        std::vector<SnapshotEntry> entries;
+        std::vector<SystemProcess> processes;
+        if (remember_ && platform_.systemProcesses(processes)) {
+            entries.reserve(processes.size());
+            for (SystemProcess& process : processes) {
+                entries.push_back(process.entry);
+                listed_[process.entry.pid] = Listed{process.workingSet, process.times};
+            }
+        } else {
+            entries = platform_.snapshot();
+        }
         if (!remember_) return entries;
         // An empty walk means no snapshot, not that every process ended.
         if (!entries.empty()) DropPathsOfEndedProcesses(entries);
@@ -41,6 +152,23 @@ public:
 
     ProcessReadings Read(std::uint32_t pid) override {
         ProcessReadings readings;
+        const auto listed = listed_.find(pid);
+        if (listed != listed_.end()) {
+            // Opened before, path known: nothing to ask the platform.
+            const auto known = paths_.find(pid);
+            if (known != paths_.end() && known->second.creation == listed->second.times.creation) {
+                readings.workingSet = listed->second.workingSet;
+                readings.times = listed->second.times;
+                readings.imagePath = known->second.path;
+                return readings;
+            }
+            const UniqueHandle process = platform_.open(pid);
+            if (!process) return readings;
+            readings.workingSet = listed->second.workingSet;
+            readings.times = listed->second.times;
+            readings.imagePath = ImagePath(pid, process.Get(), readings.times);
+            return readings;
+        }
         const UniqueHandle process = platform_.open(pid);
         if (!process) return readings;
         readings.workingSet = platform_.workingSet(process.Get());
@@ -93,6 +221,11 @@ private:
         std::uint64_t creation = 0;
         std::string path;
     };
+    // What the system's list of the latest snapshot said of a process.
+    struct Listed {
+        std::uint32_t workingSet = 0;
+        ProcessTimes times;
+    };
     struct ImageVersions {
         FileStamp stamp;
         std::uint64_t checkedAt = 0;  // the snapshot count when the stamp was last compared
@@ -106,7 +239,10 @@ private:
             if (found != paths_.end() && found->second.creation == times.creation) return found->second.path;
         }
         std::string path = platform_.imagePath(process);
-        if (times.valid && path != NoImagePath) {
+        // A path that cannot be read is read again next time (the process
+        // may still be starting), unless it never can be: a 64-bit process
+        // seen from this 32-bit program.
+        if (times.valid && (path != NoImagePath || platform_.pathNeverReadable(process))) {
             paths_[pid] = KnownPath{times.creation, path};
         } else {
             paths_.erase(pid);
@@ -134,6 +270,7 @@ private:
 
     const ProcessPlatform& platform_;
     const bool remember_;
+    std::unordered_map<std::uint32_t, Listed> listed_;  // empty after a Toolhelp walk
     std::unordered_map<std::uint32_t, KnownPath> paths_;
     std::unordered_map<std::string, ImageVersions> versions_;  // by file name as the platform gave it
     std::uint64_t snapshotCount_ = 1;
@@ -143,8 +280,9 @@ private:
 
 const ProcessPlatform& RealProcessPlatform() {
     static const ProcessPlatform platform{
-        &TakeSnapshot, &OpenQueryHandle, &ProcessWorkingSet, &ReadProcessTimes,
-        &ProcessImagePath, &ReadFileStamp, &ReadVersionString,
+        &ReadSystemProcesses, &TakeSnapshot,     &OpenQueryHandle,   &ProcessWorkingSet,
+        &ReadProcessTimes,    &ProcessImagePath, &IsOtherBitness,    &ReadFileStamp,
+        &ReadVersionString,
     };
     return platform;
 }

@@ -48,27 +48,49 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
+// One process of the system's process list, with the figures the list
+// carries for every process.
+struct SystemProcess {
+    SnapshotEntry entry;
+    std::uint32_t workingSet = 0;
+    ProcessTimes times;  // creation, kernel and user time; valid
+};
+
 // The platform calls behind the platform source; tests put their own in.
 struct ProcessPlatform {
-    std::vector<SnapshotEntry> (*snapshot)();
+    // The system's process list in one call (NtQuerySystemInformation,
+    // SystemProcessInformation); false when the platform cannot give it.
+    bool (*systemProcesses)(std::vector<SystemProcess>& processes);
+    std::vector<SnapshotEntry> (*snapshot)();  // the Toolhelp walk
     UniqueHandle (*open)(std::uint32_t pid);  // OpenProcess for the readings
     std::uint32_t (*workingSet)(HANDLE process);
     ProcessTimes (*times)(HANDLE process);
     std::string (*imagePath)(HANDLE process);  // "-" when it cannot be read
+    // True when this process's image path can never be read from here.
+    bool (*pathNeverReadable)(HANDLE process);
     bool (*fileStamp)(const std::string& path, FileStamp& stamp);
     std::string (*versionString)(const std::string& fileName, const char* keyName);
 };
 const ProcessPlatform& RealProcessPlatform();
 
-// The real source: Toolhelp snapshot, one OpenProcess per process for its
-// working set, times and image path, GetTickCount and the version reader.
+// The real source for the refresh. Under Wine a Toolhelp walk costs about as
+// much as everything else of a refresh together (every Process32Next maps and
+// unmaps the whole snapshot), so this source takes the processes, their
+// working sets and their times from one read of the system's process list,
+// the list a Toolhelp snapshot is itself made from (same processes, same
+// order, same names). A process is opened (OpenProcess 0x410) only to read
+// its image path; one that refuses shows as one that cannot be opened: no
+// working set, no times, image path "-", and it is tried again next time.
+// Where the system's list cannot be read, the source walks Toolhelp and
+// opens every process for its working set, times and image path.
 //
 // It remembers what cannot change, so a steady refresh does not read it
 // again every second, while everything it shows stays as if read afresh:
 // - a process's image path, by PID and creation time: the image of a running
 //   process never changes, and a PID taken by a new process comes with a new
 //   creation time. A path that could not be read, or a process whose creation
-//   time is unknown, is read again next time;
+//   time is unknown, is read again next time, unless it never can be read
+//   (a 64-bit process seen from this 32-bit program: "-" for its lifetime);
 // - a file's version strings, by path and key, with the file's stamp (last
 //   write and size), checked once per path and snapshot: a file rewritten or
 //   replaced on disk is read again.
@@ -77,8 +99,9 @@ const ProcessPlatform& RealProcessPlatform();
 // One refresh at a time uses a source (the refresh's gate sees to that).
 std::unique_ptr<ProcessSource> CreatePlatformProcessSource(const ProcessPlatform& platform = RealProcessPlatform());
 
-// The real source without memory: everything read afresh on every call (one
-// OpenProcess per process). Shared by every caller, usable from any thread.
+// The real source without memory: the Toolhelp walk, and everything read
+// afresh through one OpenProcess per process on every call. Shared by every
+// caller, usable from any thread.
 ProcessSource& PlatformProcessSource();
 
 // What a platform source holds now (for tests): remembered image paths and

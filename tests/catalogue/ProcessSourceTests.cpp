@@ -1,8 +1,11 @@
-// The platform source and what it remembers between refreshes: one open per
-// process, image paths kept by PID and creation time, version strings kept
-// by path and key while the file's stamp holds, both dropped when nothing
-// running needs them. A scripted platform counts the calls; a real file
-// rewritten on disk shows its new strings.
+// The platform source and what it remembers between refreshes: the figures
+// from the system's process list (a process opened only for its image path,
+// a refusing one shown as unopenable), the Toolhelp walk and one open per
+// process without that list, image paths kept by PID and creation time,
+// version strings kept by path and key while the file's stamp holds, both
+// dropped when nothing running needs them. A scripted platform counts the
+// calls; the real list is checked against a Toolhelp walk and a child's own
+// handle, and a real file rewritten on disk shows its new strings.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -24,6 +27,7 @@ struct ScriptedProcess {
     std::uint64_t creation = 7;
     bool timesValid = true;
     bool opens = true;
+    bool otherBitness = false;  // its path can never be read
 };
 struct ScriptedFile {
     FileStamp stamp{100, 10};
@@ -34,7 +38,9 @@ struct ScriptedFile {
 struct Script {
     std::map<std::uint32_t, ScriptedProcess> processes;
     std::map<std::string, ScriptedFile> files;
-    int opens = 0, closes = 0, pathReads = 0, stampReads = 0, versionReads = 0;
+    bool systemList = false;  // the system's process list can be read
+    int openAttempts = 0, opens = 0, pathReads = 0, stampReads = 0, versionReads = 0;
+    int toolhelpWalks = 0, listReads = 0, handleReads = 0;
     std::vector<HANDLE> handlesUsed;
 };
 Script* g_script = nullptr;
@@ -45,6 +51,7 @@ std::uint32_t g_lastOpened = 0;
 
 UniqueHandle ScriptOpen(std::uint32_t pid) {
     g_lastOpened = pid;
+    ++g_script->openAttempts;
     const auto found = g_script->processes.find(pid);
     if (found == g_script->processes.end() || !found->second.opens) return UniqueHandle();
     ++g_script->opens;
@@ -53,11 +60,13 @@ UniqueHandle ScriptOpen(std::uint32_t pid) {
 
 std::uint32_t ScriptWorkingSet(HANDLE process) {
     g_script->handlesUsed.push_back(process);
+    ++g_script->handleReads;
     return 4096;
 }
 
 ProcessTimes ScriptTimes(HANDLE process) {
     g_script->handlesUsed.push_back(process);
+    ++g_script->handleReads;
     ProcessTimes times;
     const ScriptedProcess& p = g_script->processes[g_lastOpened];
     if (!p.timesValid) return times;
@@ -74,11 +83,33 @@ std::string ScriptPath(HANDLE process) {
     return g_script->processes[g_lastOpened].path;
 }
 
+// The system's list carries other figures than the handle readings, so a
+// test sees where each one came from.
+bool ScriptSystemProcesses(std::vector<SystemProcess>& processes) {
+    if (!g_script->systemList) return false;
+    ++g_script->listReads;
+    processes.clear();
+    for (const auto& [pid, p] : g_script->processes) {
+        SystemProcess process;
+        process.entry = {pid, "p.exe"};
+        process.workingSet = 8192;
+        process.times.kernel = 30;
+        process.times.user = 40;
+        process.times.creation = p.creation;
+        process.times.valid = true;
+        processes.push_back(process);
+    }
+    return true;
+}
+
 std::vector<SnapshotEntry> ScriptSnapshot() {
+    ++g_script->toolhelpWalks;
     std::vector<SnapshotEntry> entries;
     for (const auto& [pid, p] : g_script->processes) entries.push_back({pid, "p.exe"});
     return entries;
 }
+
+bool ScriptNeverReadable(HANDLE) { return g_script->processes[g_lastOpened].otherBitness; }
 
 bool ScriptStamp(const std::string& path, FileStamp& stamp) {
     ++g_script->stampReads;
@@ -93,8 +124,9 @@ std::string ScriptVersion(const std::string& fileName, const char* key) {
     return g_script->files[fileName].strings[key];
 }
 
-const ProcessPlatform kScripted{&ScriptSnapshot,  &ScriptOpen, &ScriptWorkingSet, &ScriptTimes,
-                                &ScriptPath,      &ScriptStamp,       &ScriptVersion};
+const ProcessPlatform kScripted{&ScriptSystemProcesses, &ScriptSnapshot, &ScriptOpen,
+                                &ScriptWorkingSet,      &ScriptTimes,    &ScriptPath,
+                                &ScriptNeverReadable,   &ScriptStamp,    &ScriptVersion};
 
 class ProcessSourceTest : public ::testing::Test {
 protected:
@@ -110,6 +142,60 @@ protected:
     std::unique_ptr<ProcessSource> source = CreatePlatformProcessSource(kScripted);
     std::map<std::uint32_t, ProcessReadings> last;
 };
+
+TEST_F(ProcessSourceTest, TheSystemListGivesTheFiguresAndAProcessIsOpenedOnlyForItsPath) {
+    script.systemList = true;
+    script.processes[10].path = "C:\\ten.exe";
+    script.processes[11].path = "C:\\eleven.exe";
+    for (int i = 0; i < 5; ++i) Walk();
+    EXPECT_EQ(script.listReads, 5);
+    EXPECT_EQ(script.toolhelpWalks, 0);
+    EXPECT_EQ(script.opens, 2);  // once each, for the image path
+    EXPECT_EQ(script.pathReads, 2);
+    EXPECT_EQ(script.handleReads, 0);
+    EXPECT_EQ(last[10].workingSet, 8192u);
+    EXPECT_EQ(last[11].imagePath, "C:\\eleven.exe");
+    EXPECT_TRUE(last[11].times.valid);
+    EXPECT_EQ(last[11].times.user, 40u);
+    EXPECT_EQ(last[11].times.kernel, 30u);
+
+    // A new process under PID 10: opened again for its own image.
+    script.processes[10] = ScriptedProcess{"C:\\new.exe", 500};
+    Walk();
+    EXPECT_EQ(last[10].imagePath, "C:\\new.exe");
+    EXPECT_EQ(script.opens, 3);
+}
+
+TEST_F(ProcessSourceTest, AProcessThatRefusesShowsNothingAndIsTriedAgain) {
+    script.systemList = true;
+    script.processes[12].opens = false;
+    Walk();
+    Walk();
+    // Listed by the system with figures, yet shown as one that cannot be opened.
+    EXPECT_EQ(last[12].workingSet, 0u);
+    EXPECT_EQ(last[12].imagePath, "-");
+    EXPECT_FALSE(last[12].times.valid);
+    EXPECT_EQ(script.openAttempts, 2);
+    EXPECT_EQ(CacheSizeOf(*source).imagePaths, 0u);
+
+    // Opened at last: figures and path from then on.
+    script.processes[12].opens = true;
+    Walk();
+    EXPECT_EQ(last[12].workingSet, 8192u);
+    EXPECT_EQ(last[12].imagePath, "C:\\x\\a.exe");
+}
+
+TEST_F(ProcessSourceTest, WithoutTheSystemListEveryProcessIsOpenedForItsFigures) {
+    script.processes[13];
+    Walk();
+    Walk();
+    EXPECT_EQ(script.toolhelpWalks, 2);
+    EXPECT_EQ(script.opens, 2);
+    EXPECT_EQ(script.handleReads, 4);
+    EXPECT_EQ(script.pathReads, 1);
+    EXPECT_EQ(last[13].workingSet, 4096u);
+    EXPECT_EQ(last[13].times.user, 20u);
+}
 
 TEST_F(ProcessSourceTest, EachProcessIsOpenedOnceAndEveryReadingUsesThatHandle) {
     script.processes[10];
@@ -166,6 +252,22 @@ TEST_F(ProcessSourceTest, UnreadablePathsAndUnknownCreationTimesAreReadEveryTime
     Walk();
     EXPECT_EQ(script.pathReads, reads + 1);  // only the one without a creation time
     EXPECT_EQ(CacheSizeOf(*source).imagePaths, 1u);
+}
+
+TEST_F(ProcessSourceTest, APathThatCanNeverBeReadIsNotTriedAgain) {
+    script.systemList = true;
+    script.processes[40] = ScriptedProcess{"-", 3, true, true, true};
+    script.processes[41].path = "-";  // unreadable for now only
+    for (int i = 0; i < 4; ++i) Walk();
+    EXPECT_EQ(last[40].imagePath, "-");
+    EXPECT_EQ(last[40].workingSet, 8192u);  // opened: its figures show
+    EXPECT_EQ(script.pathReads, 1 + 4);
+    EXPECT_EQ(script.openAttempts, 1 + 4);
+
+    // A new process under the PID is a new question.
+    script.processes[40] = ScriptedProcess{"C:\\y.exe", 4};
+    Walk();
+    EXPECT_EQ(last[40].imagePath, "C:\\y.exe");
 }
 
 TEST_F(ProcessSourceTest, PathsOfEndedProcessesAreDroppedAtTheNextSnapshot) {
@@ -288,6 +390,57 @@ TEST(RealProcessSourceTest, AFileRewrittenOnDiskShowsItsNewStrings) {
     ::DeleteFileA(image.Path().c_str());
     source->Snapshot();
     EXPECT_EQ(source->VersionString(image.Path(), "FileDescription"), "");
+}
+
+TEST(RealProcessSourceTest, TheSystemListNamesTheProcessesOfAToolhelpWalkInItsOrder) {
+    const auto source = CreatePlatformProcessSource();
+    // Processes may start or end between the two walks: a few tries.
+    std::vector<std::pair<std::uint32_t, std::string>> listed, walked;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        listed.clear();
+        walked.clear();
+        for (const SnapshotEntry& e : source->Snapshot()) listed.emplace_back(e.pid, e.name);
+        ProcessSnapshot snapshot;
+        SnapshotEntry e;
+        while (snapshot.Next(e)) walked.emplace_back(e.pid, e.name);
+        if (listed == walked) break;
+    }
+    EXPECT_FALSE(listed.empty());
+    EXPECT_EQ(listed, walked);
+}
+
+TEST(RealProcessSourceTest, AChildsFiguresFromTheSystemListMatchItsOwnHandle) {
+    fixtures::ChildProcess child;
+    ASSERT_TRUE(child.Start("--touch-mib 16", 20000));
+    const std::uint32_t pid = child.Pid();
+    const auto source = CreatePlatformProcessSource();
+    source->Snapshot();
+    const ProcessReadings r = source->Read(pid);
+
+    const UniqueHandle process = OpenQueryHandle(pid);
+    const ProcessTimes own = ReadProcessTimes(process.Get());
+    const std::uint32_t workingSet = ProcessWorkingSet(process.Get());
+    ASSERT_TRUE(r.times.valid);
+    EXPECT_EQ(r.times.creation, own.creation);
+    EXPECT_GE(r.workingSet, 16u * 1024 * 1024);
+    EXPECT_NEAR(static_cast<double>(r.workingSet), static_cast<double>(workingSet), 1024.0 * 1024);
+    EXPECT_EQ(r.imagePath, GetProcessImagePath(pid));
+}
+
+TEST(RealProcessSourceTest, OnlyProcessesOfTheOtherBitnessAreNeverReadable) {
+    fixtures::ChildProcess child;
+    ASSERT_TRUE(child.Start(std::string(), 20000));
+    const ProcessPlatform& platform = RealProcessPlatform();
+    EXPECT_FALSE(platform.pathNeverReadable(OpenQueryHandle(child.Pid()).Get()));
+    // Under a 64-bit Wine prefix its own services are 64-bit: their paths never come.
+    int others = 0;
+    for (const SnapshotEntry& entry : PlatformProcessSource().Snapshot()) {
+        const UniqueHandle process = OpenQueryHandle(entry.pid);
+        if (!process || !platform.pathNeverReadable(process.Get())) continue;
+        ++others;
+        EXPECT_EQ(platform.imagePath(process.Get()), "-") << entry.name;
+    }
+    if (others == 0) GTEST_SKIP() << "no process of the other bitness runs here";
 }
 
 TEST(RealProcessSourceTest, AChildIsReadWithItsPathAndTheSamePathFromMemory) {
