@@ -12,9 +12,9 @@
 
 #include "fixtures/ChildProcess.h"
 #include "fixtures/DamagedImages.h"
+#include "reliability/ReliabilityDriver.h"
 #include "support/Handles.h"
 #include "support/VersionInfo.h"
-#include "reliability/ReliabilityDriver.h"
 
 namespace pelorin::reliability {
 namespace {
@@ -161,8 +161,8 @@ TEST(DamagedVersionResources, PathsLongerThanMaxPathGiveTheEmptyText) {
     const std::string company = ReadVersionString(longFile, "CompanyName");
     EXPECT_TRUE(description.empty() || description == "Pelorin Fixture Module") << description;
     EXPECT_TRUE(company.empty() || company == "Marrowby Test Works") << company;
-    std::printf("| version damage | existing file at a %u-character ANSI path | %s |\n",
-                static_cast<unsigned>(longFile.size()), description.empty() ? "empty text" : "read");
+    PrintFigure("version damage", "existing file at a " + std::to_string(longFile.size()) + "-character ANSI path",
+                description.empty() ? "empty text" : "read");
 }
 
 // The description as the platform alone reads it, under the first translation.
@@ -211,8 +211,8 @@ TEST(DamagedVersionResources, EverySystemImageThePlatformReadsIsLetThrough) {
         EXPECT_EQ(ReadVersionString(file, "FileDescription"), description) << file;
     }
     EXPECT_GT(read, 50);
-    std::printf("| version damage | system images read by the platform, all let through | %d of %u |\n", read,
-                static_cast<unsigned>(files.size()));
+    PrintFigure("version damage", "system images the platform reads, all let through",
+                std::to_string(read) + " of " + std::to_string(files.size()));
 }
 
 }  // namespace
