@@ -208,6 +208,36 @@ TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecon
                 std::to_string(inside) + " of " + std::to_string(figures.offsetMs.size()));
 }
 
+// Closes while start-up has only just shown the window: the workers may not
+// have finished their first pass, the list may still be empty.
+TEST(StartAndClose, ACloseAsSoonAsTheWindowShowsExitsWithZeroAndSaves) {
+    e2e::RegistryKeyGuard registry;
+    const int runs = Scaled(6, 40);
+    int failures = 0;
+    DWORD slowest = 0;
+    for (int k = 0; k < runs; ++k) {
+        SCOPED_TRACE("run " + std::to_string(k));
+        PelorinProcess pelorin;
+        ASSERT_TRUE(pelorin.Start());
+        const HWND form = pelorin.WaitForWindow();
+        ASSERT_NE(form, nullptr);
+        const Placement p = PlacementOfRun(k + 7);
+        ASSERT_TRUE(Move(form, p));
+        ::Sleep(static_cast<DWORD>(k * 13) % 120);
+        const DWORD posted = ::GetTickCount();
+        ASSERT_TRUE(::PostMessageA(form, WM_CLOSE, 0, 0));
+        const auto code = pelorin.WaitExitCode(kCloseLimitMs);
+        slowest = std::max(slowest, ::GetTickCount() - posted);
+        if (!code || *code != 0 || !SavedAs(p)) ++failures;
+        ASSERT_TRUE(code.has_value()) << "still running 3 s after WM_CLOSE";
+        EXPECT_EQ(*code, 0u);
+        EXPECT_TRUE(SavedAs(p));
+    }
+    const std::string name = SoakRun() ? "early close (soak)" : "early close";
+    PrintFigure(name, "runs / failing / slowest WM_CLOSE to exit (ms)",
+                std::to_string(runs) + " / " + std::to_string(failures) + " / " + std::to_string(slowest));
+}
+
 // Pelorin with "No Refresh" ticked and a message box up: "Kill Task" on a
 // child that was clicked and then ended by someone else.
 HWND OpenKillFailureMessage(RunningPelorin& pelorin, fixtures::ChildProcess& child) {
