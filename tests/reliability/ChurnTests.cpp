@@ -3,11 +3,13 @@
 // ~200 ms. No read may list a PID twice, no row may outlive its process by
 // more than two refreshes, and Pelorin must come through it and close with 0.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -23,7 +25,6 @@ namespace pelorin::reliability {
 namespace {
 
 using e2e::PelorinProcess;
-using e2e::RemoteListView;
 
 constexpr DWORD kRefreshPeriodMs = 1100;  // 1000 ms asleep plus the refresh
 // Exits are noticed by polling, and the helper may be busy starting a child.
@@ -147,27 +148,90 @@ struct ListRead {
     DWORD begun = 0, ended = 0;
 };
 
-std::vector<DWORD> ReadPids(const RemoteListView& list, int count) {
-    std::vector<DWORD> pids;
-    for (int r = 0; r < count; ++r) pids.push_back(static_cast<DWORD>(std::strtoul(list.Cell(r, 1).c_str(), nullptr, 10)));
-    return pids;
-}
+// One column of every row of Pelorin's list in few calls: the item records
+// and their text buffers written in one go, one message per row, the texts
+// read back in one go (a read per cell would be four calls, and slow while
+// children start by the dozen).
+class ColumnReader {
+public:
+    explicit ColumnReader(HWND list) : list_(list) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(list, &pid);
+        process_.Reset(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+        if (process_) {
+            remote_ = static_cast<char*>(::VirtualAllocEx(process_.Get(), nullptr, kMaxRows * kSlot,
+                                                          MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        }
+    }
+    ~ColumnReader() {
+        if (remote_ != nullptr) ::VirtualFreeEx(process_.Get(), remote_, 0, MEM_RELEASE);
+    }
+    ColumnReader(const ColumnReader&) = delete;
+    ColumnReader& operator=(const ColumnReader&) = delete;
+
+    int RowCount() const {
+        DWORD_PTR count = 0;
+        if (!::SendMessageTimeoutA(list_, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count)) return -1;
+        return static_cast<int>(count);
+    }
+
+    bool Read(int column, int count, std::vector<std::string>& texts) const {
+        if (remote_ == nullptr || count < 0 || count > kMaxRows) return false;
+        std::vector<char> block(static_cast<std::size_t>(count) * kSlot, '\0');
+        for (int r = 0; r < count; ++r) {
+            LVITEMA item = {};
+            item.iSubItem = column;
+            item.pszText = remote_ + r * kSlot + kRecord;
+            item.cchTextMax = kText;
+            std::memcpy(block.data() + r * kSlot, &item, sizeof item);
+        }
+        SIZE_T done = 0;
+        if (count > 0 && !::WriteProcessMemory(process_.Get(), remote_, block.data(), block.size(), &done)) return false;
+        for (int r = 0; r < count; ++r) {
+            DWORD_PTR length = 0;
+            if (!::SendMessageTimeoutA(list_, LVM_GETITEMTEXTA, static_cast<WPARAM>(r),
+                                       reinterpret_cast<LPARAM>(remote_ + r * kSlot), SMTO_ABORTIFHUNG, 5000, &length)) {
+                return false;
+            }
+        }
+        if (count > 0 && !::ReadProcessMemory(process_.Get(), remote_, block.data(), block.size(), &done)) return false;
+        texts.clear();
+        for (int r = 0; r < count; ++r) {
+            const char* text = block.data() + r * kSlot + kRecord;
+            texts.emplace_back(text, strnlen(text, kText - 1));
+        }
+        return true;
+    }
+
+private:
+    static constexpr int kMaxRows = 1024;
+    static constexpr int kRecord = 64;  // an LVITEMA, rounded up
+    static constexpr int kText = 64;    // enough for a PID or a process name to compare
+    static constexpr int kSlot = kRecord + kText;
+    static_assert(sizeof(LVITEMA) <= kRecord);
+
+    HWND list_;
+    UniqueHandle process_;
+    char* remote_ = nullptr;
+};
 
 // The list is rebuilt in one step on Pelorin's interface thread, but a read of
 // many cells can straddle a rebuild: the PIDs read before and after the names,
 // with the row count unchanged around them, make one list.
-bool ReadConsistently(const RemoteListView& list, ListRead& read, int& retries) {
+bool ReadConsistently(const ColumnReader& list, ListRead& read, int& retries) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         read.begun = ::GetTickCount();
         const int count = list.RowCount();
-        const std::vector<DWORD> pids = ReadPids(list, count);
-        std::vector<std::string> names;
-        for (int r = 0; r < count; ++r) names.push_back(list.Cell(r, 0));
-        const bool same = ReadPids(list, count) == pids && list.RowCount() == count;
+        std::vector<std::string> pids, names, again;
+        const bool readAll = count >= 0 && list.Read(1, count, pids) && list.Read(0, count, names) &&
+                             list.Read(1, count, again);
+        const bool same = readAll && again == pids && list.RowCount() == count;
         read.ended = ::GetTickCount();
         if (same) {
             read.rows.clear();
-            for (int r = 0; r < count; ++r) read.rows.emplace_back(names[r], pids[r]);
+            for (int r = 0; r < count; ++r) {
+                read.rows.emplace_back(names[r], static_cast<DWORD>(std::strtoul(pids[r].c_str(), nullptr, 10)));
+            }
             return true;
         }
         ++retries;
@@ -220,7 +284,7 @@ TEST(Churn, NoDuplicatePidAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) {
     ASSERT_NE(form, nullptr);
     const PelorinWindow w = ControlsOf(form);
     ASSERT_TRUE(w.Complete());
-    RemoteListView list(w.processes);
+    const ColumnReader list(w.processes);
     ASSERT_TRUE(WaitUntil([&] { return list.RowCount() > 0; }, 15000));
 
     ChurnFigures f;
