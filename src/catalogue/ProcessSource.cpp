@@ -1,10 +1,9 @@
 #include "catalogue/ProcessSource.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "support/VersionInfo.h"
@@ -126,6 +125,14 @@ bool ReadFileStamp(const std::string& path, FileStamp& stamp) {
     return true;
 }
 
+// Kept sorted by PID: few insertions, a lookup for every process of every refresh.
+template <typename Record>
+typename std::vector<Record>::iterator FindPid(std::vector<Record>& records, std::uint32_t pid) {
+    const auto it = std::lower_bound(records.begin(), records.end(), pid,
+                                     [](const Record& r, std::uint32_t p) { return r.pid < p; });
+    return it != records.end() && it->pid == pid ? it : records.end();
+}
+
 class PlatformSource final : public ProcessSource {
 public:
     PlatformSource(const ProcessPlatform& platform, bool remember) : platform_(platform), remember_(remember) {}
@@ -136,10 +143,12 @@ public:
         std::vector<SystemProcess> processes;
         if (remember_ && platform_.systemProcesses(processes)) {
             entries.reserve(processes.size());
+            listed_.reserve(processes.size());
             for (SystemProcess& process : processes) {
                 entries.push_back(process.entry);
-                listed_[process.entry.pid] = Listed{process.workingSet, process.times};
+                listed_.push_back(Listed{process.entry.pid, process.workingSet, process.times});
             }
+            std::sort(listed_.begin(), listed_.end(), [](const Listed& a, const Listed& b) { return a.pid < b.pid; });
         } else {
             entries = platform_.snapshot();
         }
@@ -152,27 +161,22 @@ public:
 
     ProcessReadings Read(std::uint32_t pid) override {
         ProcessReadings readings;
-        const auto listed = listed_.find(pid);
-        if (listed != listed_.end()) {
+        const auto listed = FindPid(listed_, pid);
+        const bool inList = listed != listed_.end();
+        if (inList) {
             // Opened before, path known: nothing to ask the platform.
-            const auto known = paths_.find(pid);
-            if (known != paths_.end() && known->second.creation == listed->second.times.creation) {
-                readings.workingSet = listed->second.workingSet;
-                readings.times = listed->second.times;
-                readings.imagePath = known->second.path;
+            const auto known = FindPid(paths_, pid);
+            if (known != paths_.end() && known->creation == listed->times.creation) {
+                readings.workingSet = listed->workingSet;
+                readings.times = listed->times;
+                readings.imagePath = known->path;
                 return readings;
             }
-            const UniqueHandle process = platform_.open(pid);
-            if (!process) return readings;
-            readings.workingSet = listed->second.workingSet;
-            readings.times = listed->second.times;
-            readings.imagePath = ImagePath(pid, process.Get(), readings.times);
-            return readings;
         }
         const UniqueHandle process = platform_.open(pid);
         if (!process) return readings;
-        readings.workingSet = platform_.workingSet(process.Get());
-        readings.times = platform_.times(process.Get());
+        readings.workingSet = inList ? listed->workingSet : platform_.workingSet(process.Get());
+        readings.times = inList ? listed->times : platform_.times(process.Get());
         readings.imagePath = ImagePath(pid, process.Get(), readings.times);
         return readings;
     }
@@ -181,26 +185,29 @@ public:
 
     std::string VersionString(const std::string& fileName, const char* keyName) override {
         if (!remember_) return platform_.versionString(fileName, keyName);
-        auto found = versions_.find(fileName);
-        if (found == versions_.end()) {
-            FileStamp stamp;
-            if (!platform_.fileStamp(fileName, stamp)) return platform_.versionString(fileName, keyName);
-            found = versions_.emplace(fileName, ImageVersions{stamp, snapshotCount_, {}}).first;
-        } else if (found->second.checkedAt != snapshotCount_) {
-            // Once per path and snapshot: has the file changed on disk?
+        auto image = std::find_if(versions_.begin(), versions_.end(),
+                                  [&](const ImageVersions& v) { return v.fileName == fileName; });
+        // Once per path and snapshot: is the file there, and has it changed on disk?
+        if (image == versions_.end() || image->checkedAt != snapshotCount_) {
             FileStamp stamp;
             if (!platform_.fileStamp(fileName, stamp)) {
-                versions_.erase(found);
+                if (image != versions_.end()) versions_.erase(image);
                 return platform_.versionString(fileName, keyName);
             }
-            if (!(stamp == found->second.stamp)) found->second.strings.clear();
-            found->second.stamp = stamp;
-            found->second.checkedAt = snapshotCount_;
+            if (image == versions_.end()) {
+                versions_.push_back(ImageVersions{fileName, stamp, snapshotCount_, {}});
+                image = versions_.end() - 1;
+            } else if (!(stamp == image->stamp)) {
+                image->strings.clear();
+                image->stamp = stamp;
+            }
+            image->checkedAt = snapshotCount_;
         }
-        auto& strings = found->second.strings;
-        auto value = strings.find(keyName);
-        if (value == strings.end()) value = strings.emplace(keyName, platform_.versionString(fileName, keyName)).first;
-        return value->second;
+        for (const auto& [key, value] : image->strings) {
+            if (key == keyName) return value;
+        }
+        image->strings.emplace_back(keyName, platform_.versionString(fileName, keyName));
+        return image->strings.back().second;
     }
 
     std::uint32_t ProcessorCount() override {
@@ -212,67 +219,75 @@ public:
     SourceCacheSize CacheSize() const {
         SourceCacheSize size;
         size.imagePaths = paths_.size();
-        for (const auto& image : versions_) size.versionStrings += image.second.strings.size();
+        for (const ImageVersions& image : versions_) size.versionStrings += image.strings.size();
         return size;
     }
 
 private:
     struct KnownPath {
+        std::uint32_t pid = 0;
         std::uint64_t creation = 0;
         std::string path;
     };
     // What the system's list of the latest snapshot said of a process.
     struct Listed {
+        std::uint32_t pid = 0;
         std::uint32_t workingSet = 0;
         ProcessTimes times;
     };
     struct ImageVersions {
+        std::string fileName;  // as the platform gave it
         FileStamp stamp;
         std::uint64_t checkedAt = 0;  // the snapshot count when the stamp was last compared
-        std::unordered_map<std::string, std::string> strings;  // by key
+        std::vector<std::pair<std::string, std::string>> strings;  // key, value
     };
 
     std::string ImagePath(std::uint32_t pid, HANDLE process, const ProcessTimes& times) {
         if (!remember_) return platform_.imagePath(process);
-        if (times.valid) {
-            const auto found = paths_.find(pid);
-            if (found != paths_.end() && found->second.creation == times.creation) return found->second.path;
-        }
+        auto known = FindPid(paths_, pid);
+        if (times.valid && known != paths_.end() && known->creation == times.creation) return known->path;
         std::string path = platform_.imagePath(process);
         // A path that cannot be read is read again next time (the process
         // may still be starting), unless it never can be: a 64-bit process
         // seen from this 32-bit program.
-        if (times.valid && (path != NoImagePath || platform_.pathNeverReadable(process))) {
-            paths_[pid] = KnownPath{times.creation, path};
-        } else {
-            paths_.erase(pid);
+        const bool keep = times.valid && (path != NoImagePath || platform_.pathNeverReadable(process));
+        if (known != paths_.end()) {
+            if (keep) {
+                known->creation = times.creation;
+                known->path = path;
+            } else {
+                paths_.erase(known);
+            }
+        } else if (keep) {
+            const auto at = std::lower_bound(paths_.begin(), paths_.end(), pid,
+                                             [](const KnownPath& r, std::uint32_t p) { return r.pid < p; });
+            paths_.insert(at, KnownPath{pid, times.creation, path});
         }
         return path;
     }
 
     void DropPathsOfEndedProcesses(const std::vector<SnapshotEntry>& entries) {
-        std::unordered_set<std::uint32_t> running;
-        running.reserve(entries.size() * 2);
-        for (const SnapshotEntry& entry : entries) running.insert(entry.pid);
-        for (auto it = paths_.begin(); it != paths_.end();) {
-            it = running.count(it->first) ? std::next(it) : paths_.erase(it);
-        }
+        std::vector<std::uint32_t> running;
+        running.reserve(entries.size());
+        for (const SnapshotEntry& entry : entries) running.push_back(entry.pid);
+        std::sort(running.begin(), running.end());
+        std::erase_if(paths_, [&](const KnownPath& known) {
+            return !std::binary_search(running.begin(), running.end(), known.pid);
+        });
     }
 
     // Version strings are kept while reads ask for them: from one snapshot to
     // the next, an image no read asked for goes.
     void DropUnaskedVersions() {
-        for (auto it = versions_.begin(); it != versions_.end();) {
-            it = it->second.checkedAt == snapshotCount_ ? std::next(it) : versions_.erase(it);
-        }
+        std::erase_if(versions_, [this](const ImageVersions& image) { return image.checkedAt != snapshotCount_; });
         ++snapshotCount_;
     }
 
     const ProcessPlatform& platform_;
     const bool remember_;
-    std::unordered_map<std::uint32_t, Listed> listed_;  // empty after a Toolhelp walk
-    std::unordered_map<std::uint32_t, KnownPath> paths_;
-    std::unordered_map<std::string, ImageVersions> versions_;  // by file name as the platform gave it
+    std::vector<Listed> listed_;  // by PID; empty after a Toolhelp walk
+    std::vector<KnownPath> paths_;  // by PID
+    std::vector<ImageVersions> versions_;  // few: one per image file listed
     std::uint64_t snapshotCount_ = 1;
 };
 
