@@ -81,13 +81,30 @@ void DropEndedProcesses(CpuSampleLists& previous, const std::vector<SnapshotEntr
     }
 }
 
+// The two boxes a refresh reads, read together on the interface thread.
+struct BoxStates {
+    Control* showKnown = nullptr;
+    Control* moreInfo = nullptr;
+    bool showKnownChecked = false;
+    bool moreInfoChecked = false;
+};
+
+void ReadBoxes(void* context) noexcept {
+    auto& boxes = *static_cast<BoxStates*>(context);
+    boxes.showKnownChecked = GetChecked(boxes.showKnown);
+    boxes.moreInfoChecked = GetChecked(boxes.moreInfo);
+}
+
 // Reads every listed process and builds its cells; false when the worker's
 // stop cut the walk short.
 bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTexts>& rows) {
     ProcessSource& source = *state.source;
-    // Each read of a box is a message to the interface thread: once per refresh.
-    const bool showKnown = GetChecked(state.chkShowKnown);
-    const bool moreInfo = GetChecked(state.chkMoreInfo);
+    // Each call to the interface thread costs a round of thread switches: the
+    // boxes are read once per refresh, both in one call.
+    BoxStates boxes{state.chkShowKnown, state.chkMoreInfo};
+    if (!CallOnInterfaceThread(&ReadBoxes, &boxes)) ReadBoxes(&boxes);
+    const bool showKnown = boxes.showKnownChecked;
+    const bool moreInfo = boxes.moreInfoChecked;
     std::uint32_t processors = source.ProcessorCount();
     if (processors == 0) processors = 1;
     // A share of one processor: a process can reach 100 per processor it keeps busy.

@@ -128,6 +128,7 @@ struct Control : LayerObject {
     std::vector<std::vector<std::string>> listShown;
     bool listKeepsShown = false;
     bool listCountPending = false;  // the platform's count is behind the rows
+    std::int32_t listToldCount = 0;  // the count the platform list has (telling it costs)
     bool listClearPending = false;  // cleared while frozen: the selection goes when the platform catches up
     // Rows inserted above them while frozen: where the selected and focused
     // rows go when the platform catches up (-2 when they stay).

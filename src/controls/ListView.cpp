@@ -111,10 +111,14 @@ void KeepShown(Control& lv) {
 }
 
 // The platform list learns the number of rows; it asks for their texts when
-// it draws them. Only what the caller invalidates is drawn again.
+// it draws them. Only what the caller invalidates is drawn again. Telling it
+// costs the platform a relayout (milliseconds under Wine), so an unchanged
+// count is not told again.
 void TellCount(Control& lv, HWND window) {
     lv.listCountPending = false;
     const auto count = static_cast<std::int32_t>(lv.listRows.size());
+    if (count == lv.listToldCount) return;
+    lv.listToldCount = count;
     Send(window, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
     // Fewer rows than the place the view was at: the last rows show.
     if (count > 0 && static_cast<std::int32_t>(Send(window, LVM_GETTOPINDEX, 0, 0)) >= count)
@@ -155,6 +159,7 @@ void Settle(Control& lv, HWND window) {
         if (lv.listRows.empty()) {
             Send(window, LVM_DELETEALLITEMS, 0, 0);
             lv.listCountPending = false;
+            lv.listToldCount = 0;
             return;
         }
         MoveSelection(window, -1, -1);
@@ -420,6 +425,7 @@ void ClearItems(Control* lv) {
         lv->listRows.clear();
         lv->listCountPending = false;
         lv->listClearPending = false;
+        lv->listToldCount = 0;
         Send(window, LVM_DELETEALLITEMS, 0, 0);
     });
 }

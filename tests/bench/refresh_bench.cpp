@@ -340,11 +340,11 @@ bool StartChildren(Children& children, int count) {
 
 void PrintRefreshHeader(const Options& options) {
     Print("## 1. One refresh (ms, median of %d rounds; best in brackets)\n\n", options.rounds);
-    Print("- *readings alone*: the refresh's own source walked as the refresh walks it (snapshot, known-process "
-          "filter, each process read, the clock, with \"More Info\" the two version strings), no row built, no "
-          "list touched.\n");
-    Print("- *fresh readings*: the same facts read afresh for every process (opened twice, image path and version "
-          "strings read anew), for reference.\n");
+    Print("- *readings alone*: the refresh's own platform source walked as the refresh walks it (the process list, "
+          "the known-process filter, each listed process read, the clock, with \"More Info\" the two version "
+          "strings), warm as in steady refreshing; no row built, no list touched.\n");
+    Print("- *fresh readings*: the same facts read the plain way, for reference: a Toolhelp walk, every process "
+          "opened twice, its image path and version strings read anew.\n");
     Print("- *whole refresh*: RefreshProcessList run from a worker thread into a shown list view, as RefreshThread "
           "runs it, timed on the worker; *list work* = whole - readings alone.\n");
     Print("- Readings and whole refreshes alternate, 300 ms apart, after one warm-up refresh.\n\n");

@@ -358,13 +358,18 @@ TEST_F(ProcListTest, ThePlatformListLearnsOfTheRebuildOnlyWhenAllRowsAreIn) {
     RebuildSpy::log = &log;
     RebuildSpy::previous = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RebuildSpy::Proc)));
+    // The same three processes: the platform's rows and count stay as they are.
+    RefreshProcessList(state);
+    EXPECT_EQ(std::string(log.begin(), log.end()), "");
+    // A fourth: the platform learns of the rebuild once, when all four rows are in.
+    fake.Add(53, "s.exe");
     RefreshProcessList(state);
     ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RebuildSpy::previous));
     RebuildSpy::log = nullptr;
 
-    // The platform learns of the rebuild once, when all three rows are in.
     EXPECT_EQ(std::string(log.begin(), log.end()), "N");
-    EXPECT_EQ(RebuildSpy::count, 3u);
+    EXPECT_EQ(RebuildSpy::count, 4u);
+    EXPECT_EQ(GetItemText(list, 3, 0), "s.exe");
     EXPECT_EQ(list->updateCount, 0);
 }
 
