@@ -347,7 +347,9 @@ void PrintRefreshHeader(const Options& options) {
           "opened twice, its image path and version strings read anew.\n");
     Print("- *whole refresh*: RefreshProcessList run from a worker thread into a shown list view, as RefreshThread "
           "runs it, timed on the worker; *list work* = whole - readings alone.\n");
-    Print("- Readings and whole refreshes alternate, 300 ms apart, after one warm-up refresh.\n\n");
+    Print("- Readings and whole refreshes alternate, 300 ms apart, after one warm-up refresh.\n");
+    Print("- *whole / readings*: the ratio of the medians, and in brackets of the best rounds (less touched by "
+          "other work on the machine).\n\n");
     Print("| extra children | More Info | rows | readings alone | fresh readings | whole refresh | list work | "
           "whole / readings | target <= 1.3 |\n");
     Print("|---:|:---:|---:|---:|---:|---:|---:|---:|:---:|\n");
@@ -357,6 +359,7 @@ struct RefreshRow {
     int children = 0;
     bool moreInfo = false;
     double ratio = 0;
+    double bestRatio = 0;
 };
 
 void MeasureRefreshes(Window& window, const Options& options, int count, std::vector<RefreshRow>& summary) {
@@ -376,10 +379,11 @@ void MeasureRefreshes(Window& window, const Options& options, int count, std::ve
         const double r = Median(readings);
         const double w = Median(whole);
         const double ratio = r > 0 ? w / r : 0;
-        Print("| %d | %s | %d | %.1f (%.1f) | %.1f (%.1f) | %.1f (%.1f) | %.1f | %.2f | %s |\n", count,
+        const double bestRatio = Minimum(readings) > 0 ? Minimum(whole) / Minimum(readings) : 0;
+        Print("| %d | %s | %d | %.1f (%.1f) | %.1f (%.1f) | %.1f (%.1f) | %.1f | %.2f (%.2f) | %s |\n", count,
               moreInfo ? "ticked" : "clear", window.state.ProcessRowCount.load(), r, Minimum(readings), Median(fresh),
-              Minimum(fresh), w, Minimum(whole), w - r, ratio, ratio <= 1.3 ? "met" : "missed");
-        summary.push_back({count, moreInfo, ratio});
+              Minimum(fresh), w, Minimum(whole), w - r, ratio, bestRatio, ratio <= 1.3 ? "met" : "missed");
+        summary.push_back({count, moreInfo, ratio, bestRatio});
     }
     SetChecked(window.state.chkMoreInfo, false);
 }
@@ -931,8 +935,8 @@ int Run(int argc, char** argv) {
 
     Print("\n## Targets\n\n| target | result |\n|---|---|\n");
     for (const RefreshRow& r : refreshSummary) {
-        Print("| whole refresh <= 1.3 x readings, %d children, \"More Info\" %s | %.2f: %s |\n", r.children,
-              r.moreInfo ? "ticked" : "clear", r.ratio, r.ratio <= 1.3 ? "met" : "missed");
+        Print("| whole refresh <= 1.3 x readings, %d children, \"More Info\" %s | %.2f (best rounds %.2f): %s |\n",
+              r.children, r.moreInfo ? "ticked" : "clear", r.ratio, r.bestRatio, r.ratio <= 1.3 ? "met" : "missed");
     }
     const SteadyRow* clear = nullptr;
     const SteadyRow* taskmgr = nullptr;
