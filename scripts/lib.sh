@@ -52,6 +52,10 @@ pelorin_start_wine() {
   # missing manager each time a framed window is hidden or destroyed; unmanaged
   # windows skip that wait.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+  # A crashing program ends at once instead of waiting in winedbg until the
+  # test runner's timeout: the post-mortem "debugger" is a no-op.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+    /v Debugger /d 'cmd.exe /c rem %ld %ld' /f >/dev/null 2>&1 </dev/null
 }
 
 pelorin_stop_wine() {
