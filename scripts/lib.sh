@@ -48,14 +48,26 @@ pelorin_start_wine() {
   wineserver -p >/dev/null 2>&1
   WINE_STARTED=1
   wine wineboot >/dev/null 2>&1 </dev/null
-  # With no window manager on a private display, Wine waits about 2 s for the
-  # missing manager each time a framed window is hidden or destroyed; unmanaged
-  # windows skip that wait.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
-  # A crashing program ends at once instead of waiting in winedbg until the
-  # test runner's timeout: the post-mortem "debugger" is a no-op.
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
-    /v Debugger /d 'cmd.exe /c rem %ld %ld' /f >/dev/null 2>&1 </dev/null
+  pelorin_wine_settings "${1:-test}"
+}
+
+# The prefix's settings for test runs (the default) or for a user's desktop.
+pelorin_wine_settings() {
+  local x11='HKCU\Software\Wine\X11 Driver'
+  local aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+  if [ "$1" = test ]; then
+    # With no window manager on a private display, Wine waits about 2 s for
+    # the missing manager each time a framed window is hidden or destroyed;
+    # unmanaged windows skip that wait.
+    wine reg add "$x11" /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    # A crashing program ends at once instead of waiting in winedbg until the
+    # test runner's timeout: the post-mortem "debugger" is a no-op.
+    wine reg add "$aedebug" /v Debugger /d 'cmd.exe /c rem %ld %ld' /f >/dev/null 2>&1 </dev/null
+  else
+    # A user's window manager manages Pelorin's window; crashes get winedbg.
+    wine reg delete "$x11" /v Managed /f >/dev/null 2>&1 </dev/null || true
+    wine reg add "$aedebug" /v Debugger /d 'winedbg --auto %ld %ld' /f >/dev/null 2>&1 </dev/null
+  fi
 }
 
 pelorin_stop_wine() {
