@@ -138,10 +138,12 @@ public:
     PlatformSource(const ProcessPlatform& platform, bool remember) : platform_(platform), remember_(remember) {}
 
     std::vector<SnapshotEntry> Snapshot() override {
+        // Without memory the source holds no state, so any thread may use it.
+        if (!remember_) return platform_.snapshot();
         listed_.clear();
         std::vector<SnapshotEntry> entries;
         std::vector<SystemProcess> processes;
-        if (remember_ && platform_.systemProcesses(processes)) {
+        if (platform_.systemProcesses(processes)) {
             entries.reserve(processes.size());
             listed_.reserve(processes.size());
             for (SystemProcess& process : processes) {
@@ -152,7 +154,6 @@ public:
         } else {
             entries = platform_.snapshot();
         }
-        if (!remember_) return entries;
         // An empty walk means no snapshot, not that every process ended.
         if (!entries.empty()) DropPathsOfEndedProcesses(entries);
         DropUnaskedVersions();

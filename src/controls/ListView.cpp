@@ -412,6 +412,8 @@ std::int32_t ItemCount(Control* lv) {
 
 void ClearItems(Control* lv) {
     OnListThread(lv, [&](HWND window) {
+        // No row is left for an earlier insertion to move the selection to.
+        lv->listSelectedAfter = lv->listFocusedAfter = kStays;
         if (Frozen(*lv)) {
             // The platform keeps showing the old rows until it catches up.
             if (!lv->listKeepsShown) {

@@ -282,6 +282,15 @@ TEST_F(ListRowsTest, RowsInsertedAboveTheSelectionCarryItAlong) {
     EXPECT_EQ(CurrentIndex(list), 6);
     EXPECT_EQ(PlatformNext(LVNI_FOCUSED), 6);
     EXPECT_EQ(GetItemText(list, 6, 1), "1003");
+
+    // Moved and then cleared while frozen: nothing is selected afterwards.
+    BeginUpdate(list);
+    InsertItem(list, 0, "moves it");
+    ClearItems(list);
+    Fill(8);
+    EndUpdate(list);
+    EXPECT_EQ(CurrentIndex(list), -1);
+    EXPECT_EQ(PlatformNext(LVNI_FOCUSED), -1);
 }
 
 TEST_F(ListRowsTest, TypingSelectsTheNextRowWhoseNameBeginsSo) {
