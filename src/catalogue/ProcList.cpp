@@ -233,6 +233,8 @@ void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
     const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
     if (!acquired) return;
     GateHold hold(gate);
+    // The close may have turned refreshing off while this refresh waited.
+    if (!state.RefreshEnabled.load()) return;
     try {
         std::vector<RowTexts> rows;
         if (!GatherRows(state, thread, rows)) return;

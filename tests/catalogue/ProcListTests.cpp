@@ -561,6 +561,49 @@ TEST_F(ProcListTest, StopMidRefreshEndsItWithoutTouchingTheList) {
     EXPECT_EQ(ItemCount(list), 10);
 }
 
+TEST_F(ProcListTest, ARefreshWaitingForTheGateDoesNothingOnceRefreshingIsTurnedOff) {
+    fake.Add(1, "before.exe");
+    RefreshProcessList(state);
+    ASSERT_EQ(ItemCount(list), 1);
+    const int mainSnapshots = fake.snapshots.load();
+
+    // The worker is held inside its refresh; the interface thread then asks
+    // for one of its own (as after a kill) and waits for the gate.
+    UniqueHandle inside(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle release(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    fake.onRead = [&](std::uint32_t) {
+        ::SetEvent(inside.Get());
+        ::WaitForSingleObject(release.Get(), 10000);
+    };
+    struct Closer {
+        ProcessListState* state;
+        HANDLE inside;
+        HANDLE release;
+        static DWORD WINAPI Run(LPVOID self) noexcept {
+            auto* c = static_cast<Closer*>(self);
+            ::WaitForSingleObject(c->inside, 10000);
+            ::Sleep(200);  // the interface thread is in its wait by now
+            c->state->RefreshEnabled = false;  // what the close does first
+            ::SetEvent(c->release);
+            return 0;
+        }
+    } closer{&state, inside.Get(), release.Get()};
+
+    Watchdog watchdog(60000);
+    RefreshWorker worker(state);
+    Resume(worker.thread);
+    UniqueHandle closing(::CreateThread(nullptr, 0, &Closer::Run, &closer, 0, nullptr));
+    ASSERT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(inside.Get(), 0) == WAIT_OBJECT_0; }));
+    RefreshProcessList(state);
+    ::WaitForSingleObject(closing.Get(), INFINITE);
+    StopAndWait(worker.thread);
+
+    // The worker finished the refresh it was in; the waiting one took no snapshot.
+    EXPECT_EQ(fake.snapshots.load() - fake.foreignSnapshots.load(), mainSnapshots);
+    EXPECT_GE(fake.foreignSnapshots.load(), 1);
+    EXPECT_EQ(list->updateCount, 0);
+}
+
 // The size text of a working set back in bytes (truncated decimals).
 double SizeFromText(const std::string& text) {
     double value = std::atof(text.c_str());
