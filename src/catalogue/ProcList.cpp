@@ -111,6 +111,7 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
     const double overflowLimit = 100.0 * processors + 2.0;
 
     ClearSamples(state.CurrentSample);
+    state.previousHint = 0;
     if (StopRequested(thread)) return false;
     const std::vector<SnapshotEntry> entries = source.Snapshot();
     const std::string windowsFolder = GetWindowsFolder();
@@ -282,7 +283,11 @@ double ComputeCpuUsage(ProcessListState& state, std::int32_t entry) {
     const std::string user = current.users->Get(entry);
     const std::string creation = current.creations->Get(entry);
 
-    const std::int32_t j = previous.pids->IndexOf(pid);
+    std::int32_t j = state.previousHint;
+    if (j < 0 || j >= previous.pids->Count() || previous.pids->items[static_cast<std::size_t>(j)] != pid)
+        j = previous.pids->IndexOf(pid);
+    // A new process leaves the hint where it was: the next one follows the last found.
+    if (j >= 0) state.previousHint = j + 1;
     if (j < 0) {
         previous.pids->Add(pid);
         previous.ticks->Add(tick);

@@ -62,6 +62,12 @@ struct ProcessListState {
     // RefreshLoop's pause between passes.
     DWORD periodMs = 1000;
 
+    // Where the next PID is looked for first in PreviousSample: both samples
+    // follow the snapshot's order, so the entry after the last one found is
+    // nearly always the one (a whole search only when it is not). Touched only
+    // by the refresh holding the gate.
+    std::int32_t previousHint = 0;
+
     // Auto-reset, signalled while no refresh runs.
     UniqueHandle refreshGate{::CreateEventA(nullptr, FALSE, TRUE, nullptr)};
 };

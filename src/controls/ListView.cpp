@@ -93,6 +93,14 @@ bool OnListThread(Control* lv, const Fn& fn) {
 
 using Row = std::vector<std::string>;
 
+// A row with its first cell, room made for the others the caller sets next.
+Row NewRow(const Control& lv, std::string_view caption) {
+    Row row;
+    row.reserve(static_cast<std::size_t>(std::max<std::int32_t>(lv.columnCount, 1)));
+    row.emplace_back(caption);
+    return row;
+}
+
 // What the platform shows of a text: up to its first zero byte.
 std::string_view Shown(std::string_view text) {
     const std::size_t zero = text.find('\0');
@@ -127,6 +135,27 @@ void TellCount(Control& lv, HWND window) {
 
 constexpr std::int32_t kStays = -2;
 
+// Takes the selection and the focus off every row. The platform's "all rows"
+// visits each row (about a millisecond per thousand rows under Wine, on every
+// refresh); only the rows that have either state are visited here.
+void ClearSelectionAndFocus(HWND window) {
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    for (const UINT flag : {LVNI_SELECTED, LVNI_FOCUSED}) {
+        // The count is kept; a search walks the rows.
+        if (flag == LVNI_SELECTED && Send(window, LVM_GETSELECTEDCOUNT, 0, 0) == 0) continue;
+        // A few rows at most; a platform that will not clear one gets "all rows".
+        for (int found = 0;; ++found) {
+            const auto row = static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), flag));
+            if (row < 0) break;
+            if (found == 16 || !Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item))) {
+                Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+                return;
+            }
+        }
+    }
+}
+
 // Moves the selection and the focus to the given rows (-1 none, kStays as is).
 void MoveSelection(HWND window, std::int32_t selected, std::int32_t focused) {
     if (selected == kStays && focused == kStays) return;
@@ -135,9 +164,8 @@ void MoveSelection(HWND window, std::int32_t selected, std::int32_t focused) {
     };
     if (selected == kStays) selected = current(LVNI_SELECTED);
     if (focused == kStays) focused = current(LVNI_FOCUSED);
+    ClearSelectionAndFocus(window);
     LVITEMA state = {};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
     if (selected >= 0) {
         state.stateMask = state.state = LVIS_SELECTED;
         Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
@@ -347,7 +375,7 @@ std::int32_t InsertItem(Control* lv, std::int32_t index, std::string_view captio
         const std::int32_t at = std::min(index, RowCount(*lv));
         if (at == RowCount(*lv)) {
             // Appended: no row moves, so the platform's selection stays right.
-            lv->listRows.emplace_back(1, std::string(text));
+            lv->listRows.emplace_back(NewRow(*lv, text));
             inserted = at;
             if (Frozen(*lv)) {
                 lv->listCountPending = true;
@@ -359,7 +387,7 @@ std::int32_t InsertItem(Control* lv, std::int32_t index, std::string_view captio
         }
         // Rows move down: the selected and focused rows move with them (while
         // frozen, once the platform catches up; a pending clear takes them anyway).
-        lv->listRows.insert(lv->listRows.begin() + at, Row{std::string(text)});
+        lv->listRows.insert(lv->listRows.begin() + at, NewRow(*lv, text));
         inserted = at;
         if (lv->listClearPending) {
             lv->listCountPending = true;
@@ -444,11 +472,10 @@ std::int32_t CurrentIndex(Control* lv) {
 void SetCurrentIndex(Control* lv, std::int32_t row) {
     OnListThread(lv, [&](HWND window) {
         Settle(*lv, window);
+        ClearSelectionAndFocus(window);
+        if (row < 0) return;
         LVITEMA item = {};
         item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        item.state = 0;
-        Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-        if (row < 0) return;
         item.state = LVIS_SELECTED | LVIS_FOCUSED;
         Send(window, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
     });

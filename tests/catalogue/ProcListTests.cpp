@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 namespace pelorin {
 namespace {
 
+using testing::FakeProcess;
 using testing::FakeProcessSource;
 using testing::LayerTest;
 using testing::Pump;
@@ -181,6 +183,42 @@ TEST_F(ProcListTest, ProcessorShareOfOneProcessorSinceThePreviousSample) {
     RefreshProcessList(state);
     EXPECT_EQ(Cpu(100), "0");
     EXPECT_EQ(ItemCount(list), 1);
+}
+
+// Each PID's share comes from its own previous sample, whatever order the
+// next snapshot brings and whatever starts or ends in between.
+TEST_F(ProcListTest, EachShareIsMeasuredAgainstItsOwnPidWhenTheOrderChanges) {
+    for (std::uint32_t pid : {10u, 20u, 30u, 40u, 50u}) fake.Add(pid, "p.exe");
+    RefreshProcessList(state);
+
+    // Reordered, one ended (30), two new ones between the others.
+    std::vector<FakeProcess> next;
+    for (std::uint32_t pid : {50u, 15u, 10u, 40u, 35u, 20u}) {
+        FakeProcess p;
+        p.pid = pid;
+        p.name = "p.exe";
+        p.user = pid * 10000;  // pid ms of time: a share of pid / 10 after 1000 ms
+        next.push_back(p);
+    }
+    fake.processes = next;
+    Advance(1000);
+    RefreshProcessList(state);
+    EXPECT_EQ(Cpu(50), "5");
+    EXPECT_EQ(Cpu(10), "1");
+    EXPECT_EQ(Cpu(40), "4");
+    EXPECT_EQ(Cpu(20), "2");
+    EXPECT_EQ(Cpu(15), "0");  // first samples
+    EXPECT_EQ(Cpu(35), "0");
+
+    // Back in the first order: the new ones now have a previous sample too.
+    std::reverse(fake.processes.begin(), fake.processes.end());
+    for (FakeProcess& p : fake.processes) p.user += p.pid * 20000;
+    Advance(1000);
+    RefreshProcessList(state);
+    for (std::uint32_t pid : {50u, 15u, 10u, 40u, 35u, 20u}) {
+        EXPECT_EQ(Cpu(pid), DecimalToText(pid / 5.0)) << "pid " << pid;
+    }
+    EXPECT_EQ(state.PreviousSample.pids->Count(), 6);
 }
 
 TEST_F(ProcListTest, GlitchLimitIsOneHundredPerProcessorPlusTwo) {
