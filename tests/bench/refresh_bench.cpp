@@ -11,7 +11,7 @@
 // 3. Start to the first filled process list, Pelorin.exe's size and imports,
 //    and its private memory over the minutes it runs.
 //
-// Options: --children 50,200,400  --steady-children 200  --rounds 5
+// Options: --children 50,200,400  --steady-children 200  --rounds 9
 //          --steady-seconds 60  --memory-minutes 10  --starts 5
 //          --wineserver-pid N  --clock-ticks 100  --pelorin PATH
 #include <windows.h>
@@ -47,7 +47,7 @@ namespace {
 struct Options {
     std::vector<int> children{50, 200, 400};
     int steadyChildren = 200;
-    int rounds = 5;
+    int rounds = 9;
     int steadySeconds = 60;
     int memoryMinutes = 10;
     int starts = 5;
@@ -96,10 +96,6 @@ void PumpFor(DWORD ms, DWORD sliceMs = 10) {
         ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<double>(left, sliceMs)) + 1,
                                       QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
-}
-
-void PumpUntilEnded(WorkerThread* thread) {
-    while (!Terminated(thread)) PumpFor(10);
 }
 
 void Print(const char* format, ...) {
@@ -299,30 +295,59 @@ double TimeFreshReadings(bool moreInfo) {
     return NowMs() - start;
 }
 
-struct TimedRefresh {
+// RefreshThread's way: one long-lived worker that refreshes when asked. A
+// thread made for each refresh would also time what Wine sets up for a
+// thread's first calls to another thread (its message queue), which the
+// program's worker pays once.
+struct RefreshOnRequest {
     ProcessListState* state = nullptr;
+    UniqueHandle go{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    UniqueHandle done{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     double ms = 0;
 };
 
-std::uint32_t RefreshOnce(TimedRefresh& job, WorkerThread* thread) {
-    const double start = NowMs();
-    RefreshProcessList(*job.state, thread);
-    job.ms = NowMs() - start;
+std::uint32_t RefreshWhenAsked(RefreshOnRequest& job, WorkerThread* thread) {
+    const HANDLE handles[] = {job.go.Get(), thread->stopEvent.Get()};
+    while (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        const double start = NowMs();
+        RefreshProcessList(*job.state, thread);
+        job.ms = NowMs() - start;
+        ::SetEvent(job.done.Get());
+    }
     return 0;
 }
 
-// One RefreshProcessList from a worker thread, as RefreshThread runs it,
-// while this thread serves the list window.
-double TimeWorkerRefresh(Window& window) {
-    TimedRefresh job{&window.state, 0};
-    WorkerThread* thread = CreateWorkerThread();
-    thread->onExecute = MakeExecute<&RefreshOnce>(job);
-    Resume(thread);
-    PumpUntilEnded(thread);
-    StopAndWait(thread);
-    Destroy(thread);
-    return job.ms;
-}
+// Times RefreshProcessList on its worker while this thread serves the list window.
+class TimedWorker {
+public:
+    explicit TimedWorker(ProcessListState& state) {
+        job_.state = &state;
+        thread_ = CreateWorkerThread();
+        thread_->onExecute = MakeExecute<&RefreshWhenAsked>(job_);
+        Resume(thread_);
+    }
+    ~TimedWorker() {
+        StopAndWait(thread_);
+        Destroy(thread_);
+    }
+    TimedWorker(const TimedWorker&) = delete;
+    TimedWorker& operator=(const TimedWorker&) = delete;
+
+    double Refresh() {
+        ::SetEvent(job_.go.Get());
+        const HANDLE done = job_.done.Get();
+        for (;;) {
+            Pump();
+            const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
+        }
+        return job_.ms;
+    }
+
+private:
+    RefreshOnRequest job_;
+    WorkerThread* thread_ = nullptr;
+};
 
 using Children = std::vector<std::unique_ptr<fixtures::ChildProcess>>;
 
@@ -345,8 +370,8 @@ void PrintRefreshHeader(const Options& options) {
           "strings), warm as in steady refreshing; no row built, no list touched.\n");
     Print("- *fresh readings*: the same facts read the plain way, for reference: a Toolhelp walk, every process "
           "opened twice, its image path and version strings read anew.\n");
-    Print("- *whole refresh*: RefreshProcessList run from a worker thread into a shown list view, as RefreshThread "
-          "runs it, timed on the worker; *list work* = whole - readings alone.\n");
+    Print("- *whole refresh*: RefreshProcessList run from one long-lived worker thread into a shown list view, as "
+          "RefreshThread runs it, timed on the worker; *list work* = whole - readings alone.\n");
     Print("- Readings and whole refreshes alternate, 300 ms apart, after one warm-up refresh.\n");
     Print("- *whole / readings*: the ratio of the medians, and in brackets of the best rounds (less touched by "
           "other work on the machine).\n\n");
@@ -365,13 +390,14 @@ struct RefreshRow {
 void MeasureRefreshes(Window& window, const Options& options, int count, std::vector<RefreshRow>& summary) {
     for (bool moreInfo : {false, true}) {
         SetChecked(window.state.chkMoreInfo, moreInfo);
-        TimeWorkerRefresh(window);  // warm-up: bindings, first samples, caches
+        TimedWorker worker(window.state);
+        worker.Refresh();  // warm-up: bindings, first samples, caches, the worker's queue
         PumpFor(300);
         std::vector<double> readings, fresh, whole;
         for (int i = 0; i < options.rounds; ++i) {
             readings.push_back(TimeSourceReadings(*window.state.source, moreInfo));
             PumpFor(300);
-            whole.push_back(TimeWorkerRefresh(window));
+            whole.push_back(worker.Refresh());
             PumpFor(300);
             fresh.push_back(TimeFreshReadings(moreInfo));
             PumpFor(300);

@@ -15,52 +15,26 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/FakeProcessSource.h"
 #include "catalogue/ProcList.h"
 #include "catalogue/ProcessSnapshot.h"
-#include "catalogue/FakeProcessSource.h"
 #include "controls/Button.h"
 #include "controls/LayerTestSupport.h"
 #include "controls/ListView.h"
 #include "controls/WorkerThread.h"
 #include "fixtures/ChildProcess.h"
+#include "fixtures/Watchdog.h"
 #include "support/FastStrings.h"
 
 namespace pelorin {
 namespace {
 
+using fixtures::Watchdog;
 using testing::FakeProcess;
 using testing::FakeProcessSource;
 using testing::LayerTest;
 using testing::Pump;
 using testing::PumpUntil;
-
-// Ends the test process when a wait that must end does not (a deadlock).
-class Watchdog {
-public:
-    explicit Watchdog(DWORD ms) : done_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), ms_(ms) {
-        thread_.Reset(::CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr));
-    }
-    ~Watchdog() {
-        ::SetEvent(done_.Get());
-        ::WaitForSingleObject(thread_.Get(), INFINITE);
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    static DWORD WINAPI Watch(LPVOID self) noexcept {
-        auto* w = static_cast<Watchdog*>(self);
-        if (::WaitForSingleObject(w->done_.Get(), w->ms_) == WAIT_TIMEOUT) {
-            std::fputs("watchdog: the refresh did not end (deadlock)\n", stderr);
-            std::fflush(stderr);
-            ::TerminateProcess(::GetCurrentProcess(), 99);
-        }
-        return 0;
-    }
-    UniqueHandle done_;
-    UniqueHandle thread_;
-    DWORD ms_;
-};
 
 // 20 ms of kernel time and 30 ms of user time, in 100 ns units.
 constexpr std::uint64_t kFiftyMs = 500000;
@@ -516,7 +490,7 @@ TEST_F(ProcListTest, LoopShowsCountsAndHonoursNoRefresh) {
     fake.Add(81, "b.exe");
     state.periodMs = 10;
     SetChecked(noRefresh, true);
-    Watchdog watchdog(60000);
+    Watchdog watchdog(60000, "the refresh");
     RefreshWorker worker(state);
     Resume(worker.thread);
 
@@ -542,7 +516,7 @@ TEST_F(ProcListTest, RefreshOnTheInterfaceThreadNeverOverlapsTheWorker) {
     SetChecked(moreInfo, true);
     fake.versionText = "v";
 
-    Watchdog watchdog(120000);
+    Watchdog watchdog(120000, "the refresh");
     RefreshWorker worker(state);
     Resume(worker.thread);
     ASSERT_TRUE(PumpUntil([&] { return fake.foreignSnapshots.load() >= 1; }));
@@ -579,7 +553,7 @@ TEST_F(ProcListTest, StopMidRefreshEndsItWithoutTouchingTheList) {
         }
     };
 
-    Watchdog watchdog(60000);
+    Watchdog watchdog(60000, "the refresh");
     RefreshWorker worker(state);
     Resume(worker.thread);
     ASSERT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(inside.Get(), 0) == WAIT_OBJECT_0; }));
@@ -627,7 +601,7 @@ TEST_F(ProcListTest, ARefreshWaitingForTheGateDoesNothingOnceRefreshingIsTurnedO
         }
     } closer{&state, inside.Get(), release.Get()};
 
-    Watchdog watchdog(60000);
+    Watchdog watchdog(60000, "the refresh");
     RefreshWorker worker(state);
     Resume(worker.thread);
     UniqueHandle closing(::CreateThread(nullptr, 0, &Closer::Run, &closer, 0, nullptr));

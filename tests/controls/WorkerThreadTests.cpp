@@ -11,46 +11,19 @@
 #include <string>
 
 #include "controls/Label.h"
+#include "controls/LayerTestSupport.h"
 #include "controls/TextList.h"
 #include "controls/WorkerThread.h"
-#include "controls/LayerTestSupport.h"
 #include "fixtures/ProcessCounters.h"
+#include "fixtures/Watchdog.h"
 
 namespace pelorin {
 namespace {
 
+using fixtures::Watchdog;
 using testing::LayerTest;
 using testing::Pump;
 using testing::PumpUntil;
-
-// Ends the test process if a wait that must end does not (a deadlock would
-// otherwise hold the test until the runner's timeout).
-class Watchdog {
-public:
-    explicit Watchdog(DWORD ms) : done_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), ms_(ms) {
-        thread_.Reset(::CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr));
-    }
-    ~Watchdog() {
-        ::SetEvent(done_.Get());
-        ::WaitForSingleObject(thread_.Get(), INFINITE);
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    static DWORD WINAPI Watch(LPVOID self) noexcept {
-        auto* w = static_cast<Watchdog*>(self);
-        if (::WaitForSingleObject(w->done_.Get(), w->ms_) == WAIT_TIMEOUT) {
-            std::fputs("watchdog: the wait did not end (deadlock)\n", stderr);
-            std::fflush(stderr);
-            ::TerminateProcess(::GetCurrentProcess(), 99);
-        }
-        return 0;
-    }
-    UniqueHandle done_;
-    UniqueHandle thread_;
-    DWORD ms_;
-};
 
 struct BodyLog {
     std::atomic<int> runs{0};
@@ -217,7 +190,7 @@ std::uint32_t SynchronizeForever(BodyLog& log, WorkerThread* thread) {
 }
 
 TEST_F(WorkerWithAppTest, StoppingAWorkerBlockedInSynchronizeNeverDeadlocks) {
-    Watchdog watchdog(60000);
+    Watchdog watchdog(60000, "the wait");
     for (int round = 0; round < 100; ++round) {
         BodyLog log;
         WorkerThread* thread = CreateWorkerThread();
@@ -317,7 +290,7 @@ void ProgramDestroy(Program& p, Control*) {
 }
 
 TEST(RunLoop, RunsUntilTheMainFormClosesThenDestroysEverything) {
-    Watchdog watchdog(30000);
+    Watchdog watchdog(30000, "the wait");
     Program p;
     Control* app = CreateAppObject("Pelorin run test");
     p.form = CreateForm(app, "Pelorin run test");

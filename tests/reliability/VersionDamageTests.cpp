@@ -12,6 +12,7 @@
 
 #include "fixtures/ChildProcess.h"
 #include "fixtures/DamagedImages.h"
+#include "fixtures/Watchdog.h"
 #include "reliability/ReliabilityDriver.h"
 #include "support/Handles.h"
 #include "support/VersionInfo.h"
@@ -20,6 +21,7 @@ namespace pelorin::reliability {
 namespace {
 
 using fixtures::Bytes;
+using fixtures::Watchdog;
 
 // A folder of its own under the temporary folder, removed with its files.
 class ScratchFolder {
@@ -49,34 +51,6 @@ private:
     std::vector<std::string> files_;
 };
 
-// Ends the test process when a read does not come back (a hang).
-class Watchdog {
-public:
-    explicit Watchdog(DWORD ms) : done_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)), ms_(ms) {
-        thread_.Reset(::CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr));
-    }
-    ~Watchdog() {
-        ::SetEvent(done_.Get());
-        ::WaitForSingleObject(thread_.Get(), INFINITE);
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    static DWORD WINAPI Watch(LPVOID self) noexcept {
-        auto* w = static_cast<Watchdog*>(self);
-        if (::WaitForSingleObject(w->done_.Get(), w->ms_) == WAIT_TIMEOUT) {
-            std::fputs("watchdog: a version read did not come back\n", stderr);
-            std::fflush(stderr);
-            ::TerminateProcess(::GetCurrentProcess(), 99);
-        }
-        return 0;
-    }
-    UniqueHandle done_;
-    UniqueHandle thread_;
-    DWORD ms_;
-};
-
 const std::string kGoodFixture = "pelorin_fixture_known.dll";
 
 TEST(DamagedVersionResources, EveryDamagedCopyOfAGoodImageGivesTheEmptyText) {
@@ -91,7 +65,7 @@ TEST(DamagedVersionResources, EveryDamagedCopyOfAGoodImageGivesTheEmptyText) {
     ASSERT_EQ(ReadVersionString(copy, "FileDescription"), "Pelorin Fixture Module");
     ASSERT_EQ(ReadVersionString(copy, "CompanyName"), "Marrowby Test Works");
 
-    Watchdog watchdog(60000);
+    Watchdog watchdog(60000, "a version read");
     for (const fixtures::DamagedImage& image : images) {
         const std::string file = folder.Write(image.name + ".dll", image.bytes);
         ASSERT_FALSE(file.empty()) << image.name;
@@ -104,7 +78,7 @@ TEST(DamagedVersionResources, AZeroLengthFileAndADirectoryGiveTheEmptyText) {
     ScratchFolder folder;
     const std::string empty = folder.Write("empty.dll", {});
     ASSERT_FALSE(empty.empty());
-    Watchdog watchdog(30000);
+    Watchdog watchdog(30000, "a version read");
     EXPECT_EQ(ReadVersionString(empty, "FileDescription"), "");
     EXPECT_EQ(ReadVersionString(empty, "CompanyName"), "");
 
@@ -140,7 +114,7 @@ TEST(DamagedVersionResources, PathsLongerThanMaxPathGiveTheEmptyText) {
     const std::string longFile = longFolder + kGoodFixture;
     ASSERT_GT(longFile.size(), static_cast<std::size_t>(MAX_PATH));
 
-    Watchdog watchdog(30000);
+    Watchdog watchdog(30000, "a version read");
     // Nothing there.
     EXPECT_EQ(ReadVersionString(longFile, "FileDescription"), "");
     EXPECT_EQ(ReadVersionString(longFile + std::string(400, 'x'), "CompanyName"), "");
