@@ -97,26 +97,6 @@ std::string SelectionTitle(DWORD pid, const std::string& name) {
 
 bool Topmost(HWND window) { return (::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
 
-// The keyboard's menu key as real input to Pelorin's window, where the list
-// has the focus since the last click. (The platform makes the context-menu
-// request from real key input only; a posted key message does not.)
-void PressMenuKey(HWND form) {
-    ::SetForegroundWindow(form);
-    INPUT keys[2] = {};
-    for (INPUT& key : keys) {
-        key.type = INPUT_KEYBOARD;
-        key.ki.wVk = VK_APPS;
-    }
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, keys, sizeof(INPUT));
-}
-
-// Chooses "Kill Task", the first item, in the open popup by the keyboard.
-void ChooseKillTask(HWND form) {
-    ::PostMessageA(form, WM_KEYDOWN, VK_DOWN, 0);
-    ::PostMessageA(form, WM_KEYDOWN, VK_RETURN, 0);
-}
-
 // A started Pelorin with "No Refresh" ticked once its list holds the
 // children: from then on only Pelorin's own actions change the list.
 class FrozenPelorin {

@@ -323,6 +323,22 @@ void PostClick(HWND window, POINT client, bool rightButton) {
     ::PostMessageA(window, rightButton ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
 }
 
+void PressMenuKey(HWND form) {
+    ::SetForegroundWindow(form);
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = VK_APPS;
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, keys, sizeof(INPUT));
+}
+
+void ChooseKillTask(HWND form) {
+    ::PostMessageA(form, WM_KEYDOWN, VK_DOWN, 0);
+    ::PostMessageA(form, WM_KEYDOWN, VK_RETURN, 0);
+}
+
 bool ClickButton(HWND button) {
     DWORD_PTR answer = 0;
     return ::SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) != 0;

@@ -121,6 +121,12 @@ void PostClick(HWND window, POINT client, bool rightButton = false);
 // BM_CLICK sent to a button or check box (bounded wait).
 bool ClickButton(HWND button);
 bool IsChecked(HWND checkBox);
+// The keyboard's menu key as real input to Pelorin's window, where the list
+// has the focus since the last click. (The platform makes the context-menu
+// request from real key input only; a posted key message does not.)
+void PressMenuKey(HWND form);
+// Chooses "Kill Task", the first item, in the open popup by the keyboard.
+void ChooseKillTask(HWND form);
 
 // The visible top-level window of class className that belongs to pid, once
 // one shows within timeoutMs; null otherwise. "#32768" is a popup menu,

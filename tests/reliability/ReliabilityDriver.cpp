@@ -95,20 +95,4 @@ bool RegAddPelorinValue(const std::string& name, const std::string& type, const 
     return RunReg("add HKCU\\SOFTWARE\\marrowby\\pelorin /v " + name + " /t " + type + " /d " + data + " /f") == 0;
 }
 
-void PressMenuKey(HWND form) {
-    ::SetForegroundWindow(form);
-    INPUT keys[2] = {};
-    for (INPUT& key : keys) {
-        key.type = INPUT_KEYBOARD;
-        key.ki.wVk = VK_APPS;
-    }
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, keys, sizeof(INPUT));
-}
-
-void ChooseKillTask(HWND form) {
-    ::PostMessageA(form, WM_KEYDOWN, VK_DOWN, 0);
-    ::PostMessageA(form, WM_KEYDOWN, VK_RETURN, 0);
-}
-
 }  // namespace pelorin::reliability

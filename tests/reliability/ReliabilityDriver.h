@@ -1,7 +1,7 @@
 // What the reliability cases share on top of the end-to-end driver: the run
 // length (short in the regular test run, long under scripts/soak), figures
 // printed as table rows, Pelorin's controls as another program finds them,
-// the registry prepared through reg.exe, and the popup's "Kill Task".
+// and the registry prepared through reg.exe.
 #pragma once
 
 #include <windows.h>
@@ -54,10 +54,8 @@ int RunReg(const std::string& arguments);
 // reg add HKCU\SOFTWARE\marrowby\pelorin /v name /t type /d data /f
 bool RegAddPelorinValue(const std::string& name, const std::string& type, const std::string& data);
 
-// The menu key as real input to Pelorin's window (the list has the focus
-// after a click), then "Kill Task", the popup's first item, by the keyboard.
-void PressMenuKey(HWND form);
-void ChooseKillTask(HWND form);
+using e2e::ChooseKillTask;
+using e2e::PressMenuKey;
 
 // Runs a cleanup on scope exit (a child's handle, a value, a key).
 class ScopeExit {
