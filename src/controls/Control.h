@@ -11,11 +11,11 @@
 //   creates the parents' windows. Called on another thread, Handle never
 //   creates a window; operations there act on an existing window (by message)
 //   or on the record alone.
-// - A window of the layer carries its record in a window property (see
-//   ControlFromWindow) and, for its own window procedure, in its user data
-//   (a property costs a round trip to the Wine server on every message);
-//   parents reflect WM_COMMAND, WM_NOTIFY and WM_CTLCOLOR* to the record of
-//   the child that sent them, found among their own children.
+// - A window of the layer carries its record in its user data, for its own
+//   window procedure (a window property would cost a round trip to the Wine
+//   server on every message); parents reflect WM_COMMAND, WM_NOTIFY and
+//   WM_CTLCOLOR* to the record of the child that sent them, found among their
+//   own children.
 // - Ownership: a control starts owned by its parent; AddToAutoFree hands it to
 //   another owner. Destroying an owner destroys what it owns (last added
 //   first), after destroying its window.
@@ -221,8 +221,6 @@ void SetFontName(ControlFont* font, std::string_view face);
 // Bold raises the weight to at least 700; clearing it resets 700 or more to normal.
 void SetFontStyle(ControlFont* font, std::uint8_t style);
 
-// The control whose window this is (a window of this layer), or null.
-Control* ControlFromWindow(HWND window);
 // The platform colour of a colour value.
 COLORREF ResolveColor(ColorValue color);
 

@@ -12,9 +12,6 @@
 namespace pelorin {
 namespace {
 
-// The one way a window leads to its record.
-constexpr const char* kControlProperty = "Pelorin.Control";
-
 constexpr const char* kAppClass = "PelorinApp";
 constexpr const char* kFormClass = "PelorinForm";
 constexpr const char* kStaticClass = "PelorinStatic";
@@ -75,18 +72,15 @@ bool IsSubclassed(ControlKind kind) {
     return kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::ListView;
 }
 
-// The property answers ControlFromWindow for any window; the user data is the
-// window procedures' own fast way back to the record (a property costs a
-// round trip to the Wine server, and a list on owner data draws through
-// many messages).
+// The user data is the window procedures' way back to the record (a window
+// property would cost a round trip to the Wine server on every message, and a
+// list on owner data draws through many messages).
 void Attach(Control& control, HWND window) {
     control.window = window;
-    ::SetPropA(window, kControlProperty, &control);
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&control));
 }
 
 void Detach(Control& control, HWND window) {
-    ::RemovePropA(window, kControlProperty);
     if (::GetWindowLongPtrA(window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(&control))
         ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     if (control.window == window) control.window = nullptr;
@@ -222,11 +216,6 @@ LRESULT CALLBACK ControlSubclassProc(HWND window, UINT message, WPARAM wParam, L
 std::int32_t ClampSize(std::int32_t value) { return value < 0 ? 0 : value; }
 
 }  // namespace
-
-Control* ControlFromWindow(HWND window) {
-    if (window == nullptr) return nullptr;
-    return static_cast<Control*>(::GetPropA(window, kControlProperty));
-}
 
 COLORREF ResolveColor(ColorValue color) {
     if (color & kSystemColorFlag) return ::GetSysColor(static_cast<int>(color & 0xFF));
