@@ -1,0 +1,214 @@
+// What every test program shares: waiting for a condition while serving this
+// thread's messages, files beside the test program, throwaway folders and
+// registry keys, child processes, and the process's own figures for leak
+// checks that work under Wine.
+#pragma once
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/Handles.h"
+
+namespace pelorin::test {
+
+// Dispatches this thread's pending messages (windows created by the test live on it).
+inline void Pump() {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+}
+
+// True as soon as done() holds; false when it still does not after timeoutMs.
+template <class Condition>
+bool WaitUntil(Condition done, DWORD timeoutMs = 5000) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        Pump();
+        if (done()) return true;
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+// The folder of the running test program, with its trailing backslash; the
+// fixtures and Pelorin.exe are built there.
+inline std::string BinFolder() {
+    char buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    std::string path(buffer, length < MAX_PATH ? length : 0);
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+inline std::string FixturePath(const std::string& fileName) { return BinFolder() + fileName; }
+
+inline bool WriteTextFile(const std::string& path, const std::string& text) {
+    const UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+inline std::string UniqueName(const char* prefix) {
+    static LONG counter = 0;
+    return std::string(prefix) + std::to_string(::GetCurrentProcessId()) + "-" +
+           std::to_string(::InterlockedIncrement(&counter));
+}
+
+// A new folder under the temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder() {
+        char temp[MAX_PATH + 1] = {};
+        ::GetTempPathA(MAX_PATH, temp);
+        path_ = std::string(temp) + UniqueName("pelorin-test-") + "\\";
+        ::CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~TempFolder() { Remove(path_); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }  // with a trailing backslash
+    std::string File(const std::string& name) const { return path_ + name; }
+
+private:
+    static void Remove(const std::string& folder) {
+        WIN32_FIND_DATAA found;
+        const HANDLE search = ::FindFirstFileA((folder + "*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = found.cFileName;
+                if (name == "." || name == "..") continue;
+                const std::string path = folder + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    Remove(path + "\\");
+                } else {
+                    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    ::DeleteFileA(path.c_str());
+                }
+            } while (::FindNextFileA(search, &found));
+            ::FindClose(search);
+        }
+        ::RemoveDirectoryA(folder.c_str());
+    }
+    std::string path_;
+};
+
+// A throwaway key under HKEY_CURRENT_USER\Software\PelorinTests, deleted with
+// everything below it.
+class ScratchKey {
+public:
+    ScratchKey() : path_("Software\\PelorinTests\\" + UniqueName("key-")) {}
+    ~ScratchKey() { ::RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str()); }
+    ScratchKey(const ScratchKey&) = delete;
+    ScratchKey& operator=(const ScratchKey&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A process the test starts and owns: killed when the object goes away while
+// it still runs.
+class Child {
+public:
+    Child() = default;
+    ~Child() { Kill(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // pelorin_child.exe with options (see fixtures/CMakeLists.txt), waiting
+    // until it reports ready.
+    bool Start(const std::string& options = std::string()) {
+        const std::string event = UniqueName("PelorinChildReady-");
+        const UniqueHandle ready(::CreateEventA(nullptr, TRUE, FALSE, event.c_str()));
+        if (!StartProgram(FixturePath("pelorin_child.exe"), options + " --ready-event " + event)) return false;
+        const HANDLE waitFor[] = {ready.Get(), process_.Get()};
+        return ::WaitForMultipleObjects(2, waitFor, FALSE, 10000) == WAIT_OBJECT_0;
+    }
+
+    // Any program, with its arguments; does not wait for it.
+    bool StartProgram(const std::string& program, const std::string& arguments = std::string(),
+                      const std::string& folder = std::string()) {
+        Kill();
+        std::string commandLine = "\"" + program + "\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                              folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+            return false;
+        ::CloseHandle(info.hThread);
+        process_.Reset(info.hProcess);
+        pid_ = info.dwProcessId;
+        return true;
+    }
+
+    DWORD Pid() const { return pid_; }
+    HANDLE Handle() const { return process_.Get(); }
+    bool Running() const { return process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+
+    // The exit code once the process has ended within timeoutMs.
+    std::optional<DWORD> ExitCode(DWORD timeoutMs = 5000) const {
+        DWORD code = 0;
+        if (!process_ || ::WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0 ||
+            !::GetExitCodeProcess(process_.Get(), &code))
+            return std::nullopt;
+        return code;
+    }
+
+    void Kill() {
+        if (Running()) {
+            ::TerminateProcess(process_.Get(), 1);
+            ::WaitForSingleObject(process_.Get(), 5000);
+        }
+        process_.Reset();
+        pid_ = 0;
+    }
+
+private:
+    UniqueHandle process_;
+    DWORD pid_ = 0;
+};
+
+// Private bytes of this process (PagefileUsage: PrivateUsage is never filled
+// in under Wine); 0 on failure.
+inline std::uint64_t OwnPrivateBytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : 0;
+}
+
+// Open handles of this process as the system's process list counts them
+// (GetProcessHandleCount answers 0 under Wine); 0 on failure.
+inline unsigned long OwnHandleCount() {
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return 0;
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG needed = 0;
+    if (query(5, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return 0;
+    // The fields this needs of a 32-bit SYSTEM_PROCESS_INFORMATION entry.
+    for (std::size_t offset = 0;;) {
+        const unsigned char* entry = buffer.data() + offset;
+        ULONG next = 0, handles = 0;
+        std::uintptr_t pid = 0;
+        std::memcpy(&next, entry, sizeof next);
+        std::memcpy(&pid, entry + 68, sizeof pid);
+        std::memcpy(&handles, entry + 76, sizeof handles);
+        if (pid == ::GetCurrentProcessId()) return handles;
+        if (next == 0) return 0;
+        offset += next;
+    }
+}
+
+}  // namespace pelorin::test
