@@ -58,6 +58,20 @@ const RECT& NearestWorkArea(const Box& window, std::span<const RECT> workAreas) 
     return *best;
 }
 
+// The caption can be grabbed where a piece of it, as wide as a mouse can
+// aim at and a few pixels high, lies on one work area.
+bool CaptionReachable(const Box& caption, std::span<const RECT> workAreas) {
+    constexpr std::int64_t kGrabWidth = 40, kGrabHeight = 8;
+    const std::int64_t needWidth = std::min(kGrabWidth, caption.right - caption.left);
+    const std::int64_t needHeight = std::min(kGrabHeight, caption.bottom - caption.top);
+    return std::any_of(workAreas.begin(), workAreas.end(), [&](const RECT& r) {
+        const Box area = BoxOf(r);
+        const std::int64_t w = std::min(caption.right, area.right) - std::max(caption.left, area.left);
+        const std::int64_t h = std::min(caption.bottom, area.bottom) - std::max(caption.top, area.top);
+        return w > 0 && h > 0 && w >= needWidth && h >= needHeight;
+    });
+}
+
 LONG ToLong(std::int64_t value) {
     return static_cast<LONG>(std::clamp<std::int64_t>(value, std::numeric_limits<LONG>::min(),
                                                       std::numeric_limits<LONG>::max()));
@@ -91,7 +105,7 @@ const SettingsKey& ProgramSettingsKey() {
 
 std::string ProductKeyPath(const SettingsKey& key) { return key.parent + "\\" + key.company + "\\" + key.product; }
 
-RECT SettlePlacement(const RECT& built, const StoredPlacement& stored, SIZE minimum,
+RECT SettlePlacement(const RECT& built, const StoredPlacement& stored, SIZE minimum, std::int32_t captionHeight,
                      std::span<const RECT> workAreas) {
     std::int64_t left = stored.left.value_or(built.left);
     std::int64_t top = stored.top.value_or(built.top);
@@ -101,27 +115,14 @@ RECT SettlePlacement(const RECT& built, const StoredPlacement& stored, SIZE mini
     if (stored.width && *stored.width >= minimum.cx) width = *stored.width;
     if (stored.height && *stored.height >= minimum.cy) height = *stored.height;
 
-    if (!workAreas.empty()) {
-        const Box window = {left, top, left + width, top + height};
-        const RECT& area = NearestWorkArea(window, workAreas);
+    if (!workAreas.empty() && !CaptionReachable({left, top, left + width, top + captionHeight}, workAreas)) {
+        const RECT& area = NearestWorkArea({left, top, left + width, top + height}, workAreas);
         const std::int64_t areaWidth = static_cast<std::int64_t>(area.right) - area.left;
         const std::int64_t areaHeight = static_cast<std::int64_t>(area.bottom) - area.top;
-        bool cut = false;
-        if (width > areaWidth && areaWidth > 0) {
-            width = areaWidth;
-            cut = true;
-        }
-        if (height > areaHeight && areaHeight > 0) {
-            height = areaHeight;
-            cut = true;
-        }
-        const Box sized = {left, top, left + width, top + height};
-        const bool visible = std::any_of(workAreas.begin(), workAreas.end(),
-                                         [&](const RECT& r) { return Overlap(sized, BoxOf(r)) > 0; });
-        if (cut || !visible) {
-            left = std::clamp<std::int64_t>(left, area.left, std::max<std::int64_t>(area.left, area.right - width));
-            top = std::clamp<std::int64_t>(top, area.top, std::max<std::int64_t>(area.top, area.bottom - height));
-        }
+        if (width > areaWidth && areaWidth > 0) width = areaWidth;
+        if (height > areaHeight && areaHeight > 0) height = areaHeight;
+        left = std::clamp<std::int64_t>(left, area.left, std::max<std::int64_t>(area.left, area.right - width));
+        top = std::clamp<std::int64_t>(top, area.top, std::max<std::int64_t>(area.top, area.bottom - height));
     }
     return {ToLong(left), ToLong(top), ToLong(left + width), ToLong(top + height)};
 }
@@ -151,9 +152,10 @@ void LoadSettings(MainForm& f, const SettingsKey& key) {
     if (stored.left || stored.top || stored.width || stored.height) {
         const RECT built = {Left(f.Form), Top(f.Form), Left(f.Form) + Width(f.Form), Top(f.Form) + Height(f.Form)};
         const SIZE minimum = {::GetSystemMetrics(SM_CXMINTRACK), ::GetSystemMetrics(SM_CYMINTRACK)};
+        const std::int32_t caption = ::GetSystemMetrics(SM_CYCAPTION) + ::GetSystemMetrics(SM_CYFRAME);
         const std::vector<RECT> areas = MonitorWorkAreas();
         // Only the window moves; the stored values stay until the save at close.
-        const RECT r = SettlePlacement(built, stored, minimum, areas);
+        const RECT r = SettlePlacement(built, stored, minimum, caption, areas);
         SetLeft(f.Form, r.left);
         SetTop(f.Form, r.top);
         SetWidth(f.Form, r.right - r.left);

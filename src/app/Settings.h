@@ -47,11 +47,12 @@ struct StoredPlacement {
 
 // The outer window rectangle to use at start-up. Absent values keep the built
 // ones; a stored width or height below `minimum` (the smallest trackable
-// window) keeps the built one. Against the nearest of workAreas (most
-// overlap, else least distance): a size larger than that work area is cut to
-// it, and a window that would lie off every work area, or whose size was
-// cut, is moved into that work area. No work areas: no correction of place.
-RECT SettlePlacement(const RECT& built, const StoredPlacement& stored, SIZE minimum,
+// window) keeps the built one. A placement whose caption (the top
+// captionHeight pixels of the window) can be reached on some work area is
+// kept as it is, also across several monitors. Otherwise the window is
+// brought into the nearest work area (most overlap, else least distance),
+// cut to its size where larger. No work areas: no correction of place.
+RECT SettlePlacement(const RECT& built, const StoredPlacement& stored, SIZE minimum, std::int32_t captionHeight,
                      std::span<const RECT> workAreas);
 
 // The work area of every monitor attached to the desktop.

@@ -32,6 +32,34 @@ private:
     HANDLE token_;
 };
 
+DWORD Remaining(DWORD deadline) {
+    const auto left = static_cast<LONG>(deadline - ::GetTickCount());
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+// Both workers asked at once, then waited for in order, all by one deadline
+// set when the close began.
+bool StopWorkers(MainForm& f) {
+    if (!f.closing) {
+        f.closing = true;
+        f.closeDeadline = ::GetTickCount() + CloseWaitMs;
+    }
+    RequestStop(f.CpuUsageThread);
+    RequestStop(f.RefreshThread);
+    const bool cpuStopped = StopAndWait(f.CpuUsageThread, Remaining(f.closeDeadline));
+    return StopAndWait(f.RefreshThread, Remaining(f.closeDeadline)) && cpuStopped;
+}
+
+void EndProcess(const StartupOptions& o) {
+    if (o.endProcess) {
+        o.endProcess();
+        return;
+    }
+    // Not ExitProcess: that runs the runtime's and the libraries' clean-up,
+    // which may wait for a lock the stuck worker holds.
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+}
+
 }  // namespace
 
 StartupOptions ProgramStartupOptions() {
@@ -97,18 +125,25 @@ void MainFormClose(MainForm& f, Control*, bool&) {
     // Cooperative stops: each waits while serving sent messages, so a worker
     // blocked in Synchronize or in a list call is answered, sees the stop and
     // ends; nothing it holds is abandoned.
-    StopAndWait(f.CpuUsageThread);
-    StopAndWait(f.RefreshThread);
+    const bool stopped = StopWorkers(f);
     const StartupOptions& o = OptionsOf(f);
-    if (o.saveSettings) o.saveSettings(f);
+    if (!f.settingsSaved) {
+        if (o.saveSettings) o.saveSettings(f);
+        f.settingsSaved = true;
+    }
+    if (!stopped) EndProcess(o);
 }
 
 void MainFormDestroy(MainForm& f, Control*) {
     // Destroyed without a close (or the close never ran): the workers must
     // not outlive the lists they read.
     f.refresh.RefreshEnabled = false;
-    StopAndWait(f.CpuUsageThread);
-    StopAndWait(f.RefreshThread);
+    if (!StopWorkers(f)) {
+        EndProcess(OptionsOf(f));
+        // Only a test's end returns here: its worker is released by then.
+        StopAndWait(f.CpuUsageThread);
+        StopAndWait(f.RefreshThread);
+    }
     ReleaseSampleLists(f.refresh);
 }
 

@@ -13,9 +13,9 @@
 
 namespace pelorin {
 
-// How the main window starts. The program uses ProgramStartupOptions();
-// window tests switch off the guard and the workers and count the settings
-// calls instead of touching the registry.
+// How the main window starts and ends. The program uses
+// ProgramStartupOptions(); window tests switch off the guard and the workers
+// and record the settings calls and the process's end instead.
 struct StartupOptions {
     std::string programFolder;  // where "testing.log" is looked for, with a trailing backslash
     bool singleInstance = true; // run the single-instance guard
@@ -23,7 +23,16 @@ struct StartupOptions {
     void (*loadSettings)(MainForm& form) = nullptr;
     void (*registerWindowHandle)(MainForm& form) = nullptr;
     void (*saveSettings)(MainForm& form) = nullptr;
+    // Ends the process with exit code 0 at once; null: the platform's end of
+    // this process (no code of the program runs after it).
+    void (*endProcess)() = nullptr;
 };
+
+// How long a close waits for the workers to stop. A worker still stuck in a
+// platform call then (a version read on a stalled share, a slow process
+// open) is taken along by the end of the process, after the settings are
+// saved; it is never killed while the program goes on.
+inline constexpr DWORD CloseWaitMs = 3000;
 
 // The program's own: its folder, the guard, the workers, the real settings.
 StartupOptions ProgramStartupOptions();
@@ -37,7 +46,9 @@ void CreateMainForm(MainForm& form, Control* app, const StartupOptions& options)
 // The start-up that ends the main window's build.
 void InitMainForm(MainForm& form);
 // Stops CpuUsageThread, then RefreshThread, then saves the settings; a close
-// is always accepted.
+// is always accepted. Called again while it waits for the workers (the
+// session ending during a user's close), it finishes the close itself: the
+// settings are saved before it returns, once in all.
 void MainFormClose(MainForm& form, Control* sender, bool& accept);
 // Stops any worker still running, then releases the sample lists.
 void MainFormDestroy(MainForm& form, Control* sender);

@@ -22,6 +22,7 @@ constexpr const char* kNoVersionInfo = "--";
 // One row of the list, gathered off the interface thread.
 struct RowTexts {
     std::uint32_t pid = 0;
+    std::uint64_t creation = 0;  // 0 when unknown: the row's process cannot be told from a later one
     std::array<std::string, kColumnCount> cells;
 };
 
@@ -47,15 +48,6 @@ void ClearSamples(CpuSampleLists& set) {
 // Differences of 32-bit counters that may have wrapped between two samples.
 std::int32_t WrappingDifference(std::int32_t now, std::int32_t before) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(before));
-}
-
-std::int32_t AppendSample(CpuSampleLists& set, std::uint32_t pid, std::uint32_t tick, const ProcessTimes& times) {
-    const std::int32_t index = set.pids->Add(IntToText(static_cast<std::int32_t>(pid)));
-    set.ticks->Add(IntToText(static_cast<std::int32_t>(tick)));
-    set.kernels->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(times.kernel))));
-    set.users->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(times.user))));
-    set.creations->Add(std::to_string(times.creation));
-    return index;
 }
 
 // Keeps only the entries of PIDs in the snapshot. A PID that is gone can only
@@ -105,10 +97,7 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
     if (!CallOnInterfaceThread(&ReadBoxes, &boxes)) ReadBoxes(&boxes);
     const bool showKnown = boxes.showKnownChecked;
     const bool moreInfo = boxes.moreInfoChecked;
-    std::uint32_t processors = source.ProcessorCount();
-    if (processors == 0) processors = 1;
-    // A share of one processor: a process can reach 100 per processor it keeps busy.
-    const double overflowLimit = 100.0 * processors + 2.0;
+    const double overflowLimit = CpuOverflowLimit(source.ProcessorCount());
 
     ClearSamples(state.CurrentSample);
     state.previousHint = 0;
@@ -121,8 +110,8 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
         if (!showKnown && IsKnownProcess(entry.name)) continue;
 
         const ProcessReadings readings = source.Read(entry.pid);
-        const std::uint32_t tick = source.TickCount();
-        const std::int32_t sample = AppendSample(state.CurrentSample, entry.pid, tick, readings.times);
+        const std::int32_t sample =
+            AppendSample(state.CurrentSample, CpuSample{entry.pid, readings.tick, readings.times});
         double cpu = ComputeCpuUsage(state, sample);
         if (cpu > overflowLimit) cpu = 0;
 
@@ -130,6 +119,7 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
 
         RowTexts row;
         row.pid = entry.pid;
+        row.creation = readings.times.valid ? readings.times.creation : 0;
         row.cells[0] = entry.name;
         row.cells[1] = IntToText(static_cast<std::int32_t>(entry.pid));
         row.cells[2] = SizeToText(static_cast<double>(readings.workingSet));
@@ -140,8 +130,9 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
             row.cells[6] = kNoVersionInfo;
         } else if (readings.imagePath != NoImagePath) {
             // The un-normalized path, as the platform gave it.
-            row.cells[5] = source.VersionString(readings.imagePath, "FileDescription");
-            row.cells[6] = source.VersionString(readings.imagePath, "CompanyName");
+            const std::string& file = readings.versionPath.empty() ? readings.imagePath : readings.versionPath;
+            row.cells[5] = source.VersionString(file, "FileDescription");
+            row.cells[6] = source.VersionString(file, "CompanyName");
         }
         rows.push_back(std::move(row));
     }
@@ -174,6 +165,8 @@ void ApplyRows(void* context) noexcept {
             for (std::int32_t column = 1; column < kColumnCount; ++column) {
                 SetItemText(list, index, column, row.cells[static_cast<std::size_t>(column)]);
             }
+            // What "Kill Task" checks: the process this row shows.
+            SetItemData(list, index, row.creation);
             if (newTop < 0 && oldTop >= 0 && row.pid == topPid) newTop = index;
             ++count;
         }
@@ -270,6 +263,17 @@ void ReleaseSampleLists(ProcessListState& state) {
 void RefreshProcessList(ProcessListState& state) noexcept { Refresh(state, nullptr); }
 
 void RefreshProcessList(ProcessListState& state, WorkerThread* thread) noexcept { Refresh(state, thread); }
+
+double CpuOverflowLimit(std::uint32_t processors) { return 100.0 * (processors > 0 ? processors : 1) + 2.0; }
+
+std::int32_t AppendSample(CpuSampleLists& set, const CpuSample& sample) {
+    const std::int32_t index = set.pids->Add(IntToText(static_cast<std::int32_t>(sample.pid)));
+    set.ticks->Add(IntToText(static_cast<std::int32_t>(sample.tick)));
+    set.kernels->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(sample.times.kernel))));
+    set.users->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(sample.times.user))));
+    set.creations->Add(std::to_string(sample.times.creation));
+    return index;
+}
 
 double ComputeCpuUsage(ProcessListState& state, std::int32_t entry) {
     CpuSampleLists& current = state.CurrentSample;

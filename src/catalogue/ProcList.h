@@ -27,8 +27,15 @@
 
 namespace pelorin {
 
+// One per-process sample: when and how much processor time the process had.
+struct CpuSample {
+    std::uint32_t pid = 0;
+    std::uint32_t tick = 0;  // the clock when the times were read (ProcessReadings::tick)
+    ProcessTimes times;
+};
+
 // One set of per-process samples as parallel text lists of decimal texts; the
-// texts at one index form one entry.
+// texts at one index form one CpuSample.
 struct CpuSampleLists {
     TextList* pids = nullptr;
     TextList* ticks = nullptr;      // GetTickCount right after the times, signed 32-bit
@@ -84,6 +91,14 @@ void RefreshProcessList(ProcessListState& state) noexcept;
 // The worker's refresh: waits for the gate or the thread's stop, and ends
 // early (without touching the list) once the stop is requested.
 void RefreshProcessList(ProcessListState& state, WorkerThread* thread) noexcept;
+
+// A computed processor share above this is a glitch of the readings and shows
+// as 0: a share of one processor, so a process reaches 100 for each
+// processor it keeps busy.
+double CpuOverflowLimit(std::uint32_t processors);
+
+// Appends a sample to a set; answers its index.
+std::int32_t AppendSample(CpuSampleLists& set, const CpuSample& sample);
 
 // Processor share of the process at `entry` of CurrentSample since its
 // previous sample, in percent of one processor; records the entry as the

@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "catalogue/LazyBinding.h"
 #include "catalogue/PsAPI.h"
 #include "catalogue/VariablesUnit.h"
 #include "support/FastStrings.h"
+#include "support/SystemInfo.h"
 
 namespace pelorin {
 namespace {
@@ -12,6 +14,23 @@ namespace {
 constexpr DWORD SnapProcesses = 2;  // TH32CS_SNAPPROCESS
 constexpr DWORD SnapModules = 8;    // TH32CS_SNAPMODULE
 constexpr DWORD ImagePathCapacity = 260;
+constexpr DWORD FullImagePathCapacity = 1024;
+constexpr DWORD QueryLimitedAccess = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
+
+// QueryFullProcessImageNameA, which kernel32 has from Vista on.
+struct ImageNameBinding {
+    decltype(&::QueryFullProcessImageNameA) queryFullProcessImageName;
+};
+
+constinit LazyBinding<ImageNameBinding> imageName;
+
+bool FillImageName(const ModuleApi& api, ImageNameBinding& t) noexcept {
+    const HMODULE kernel = api.getModuleHandle("kernel32.dll");
+    if (!kernel) return false;
+    t.queryFullProcessImageName =
+        LookUpEntry<decltype(t.queryFullProcessImageName)>(api, kernel, "QueryFullProcessImageNameA");
+    return true;
+}
 constexpr UINT WindowsFolderCapacity = 261;
 
 std::uint64_t FileTimeToCount(const FILETIME& time) {
@@ -80,17 +99,51 @@ bool ModuleSnapshot::Next(ModuleRecord& module) {
     return true;
 }
 
-UniqueHandle OpenQueryHandle(std::uint32_t pid) { return UniqueHandle(::OpenProcess(ProcessQueryAccess, FALSE, pid)); }
+std::vector<ModuleRecord> ListProcessModules(std::uint32_t pid) {
+    std::vector<ModuleRecord> modules;
+    ModuleSnapshot snapshot(pid);
+    ModuleRecord module;
+    while (snapshot.Next(module)) modules.push_back(module);
+    if (!modules.empty() || pid == 0) return modules;
+    // A 64-bit process: its modules cannot be walked from here, but its image
+    // is known; its strings are read from the native system folder.
+    const UniqueHandle process = OpenQueryHandle(pid);
+    if (!process || !IsOtherBitness(process.Get())) return modules;
+    const std::string path = ProcessImagePath(process.Get());
+    if (path == NoImagePath) return modules;
+    module.name = CopyFrom(path, LastDelimiterPos("\\", path) + 1);
+    module.path = path;
+    module.versionPath = NativeFilePath(path);
+    modules.push_back(std::move(module));
+    return modules;
+}
+
+UniqueHandle OpenQueryHandle(std::uint32_t pid) {
+    UniqueHandle process(::OpenProcess(ProcessQueryAccess, FALSE, pid));
+    if (!process) process.Reset(::OpenProcess(QueryLimitedAccess, FALSE, pid));
+    return process;
+}
 
 std::string ProcessImagePath(HANDLE process) {
     if (!process) return std::string(NoImagePath);
-    char buffer[ImagePathCapacity] = {};
+    char buffer[FullImagePathCapacity] = {};
     // Older systems fill the whole buffer without a terminator when the path
     // is too long, so the text is cut at the buffer's end.
-    if (pelorin::GetModuleFileNameEx(process, nullptr, buffer, ImagePathCapacity) == 0) {
-        return std::string(NoImagePath);
+    if (pelorin::GetModuleFileNameEx(process, nullptr, buffer, ImagePathCapacity) != 0) {
+        return StringFromBuffer(buffer, ImagePathCapacity);
     }
-    return StringFromBuffer(buffer, ImagePathCapacity);
+    const ImageNameBinding* t = imageName.Bind(&FillImageName);
+    DWORD size = FullImagePathCapacity;
+    if (t && t->queryFullProcessImageName && t->queryFullProcessImageName(process, 0, buffer, &size) && size > 0) {
+        return StringFromBuffer(buffer, size);
+    }
+    return std::string(NoImagePath);
+}
+
+bool IsOtherBitness(HANDLE process) {
+    BOOL self = FALSE, other = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &self) || !::IsWow64Process(process, &other)) return false;
+    return self != other;
 }
 
 std::string GetProcessImagePath(std::uint32_t pid) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/TlHelp32.h"
 #include "support/Handles.h"
@@ -47,6 +48,7 @@ private:
 struct ModuleRecord {
     std::string name;  // szModule, at most 256 characters
     std::string path;  // szExePath, at most 260 characters
+    std::string versionPath;  // where its version strings are read, when not from path
 };
 
 // A walk over the modules loaded by one process (the main image first, as
@@ -63,14 +65,27 @@ private:
     bool started_ = false;
 };
 
-// OpenProcess(ProcessQueryAccess, no inheritance, pid); empty when refused.
+// The modules of one process in the platform's order (pid 0: this program).
+// A 64-bit process, whose modules a 32-bit program cannot walk, shows its
+// image alone. None when the process cannot be read.
+std::vector<ModuleRecord> ListProcessModules(std::uint32_t pid);
+
+// OpenProcess(ProcessQueryAccess, no inheritance, pid), or where that is
+// refused, with the limited query right (enough for the image path and the
+// times); empty when both are refused.
 UniqueHandle OpenQueryHandle(std::uint32_t pid);
 
 // Full path of the process's main image from its own query handle, or "-"
 // when the process cannot be opened or the path cannot be read.
 std::string GetProcessImagePath(std::uint32_t pid);
 // The same through a query handle the caller holds; "-" for an empty handle.
+// GetModuleFileNameEx reads the path from the process's own memory, which a
+// 32-bit program cannot do in a 64-bit process; QueryFullProcessImageNameA
+// (bound at run time, absent before Vista) asks the system instead.
 std::string ProcessImagePath(HANDLE process);
+// True when the process is of the other bitness than this program (a 64-bit
+// process seen from this 32-bit one).
+bool IsOtherBitness(HANDLE process);
 
 // The Windows folder as GetWindowsDirectoryA gives it, no trailing backslash
 // (C:\windows under Wine). Empty if the platform cannot tell.

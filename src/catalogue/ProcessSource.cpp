@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
+#include "support/SystemInfo.h"
 #include "support/VersionInfo.h"
 
 namespace pelorin {
@@ -38,66 +40,31 @@ struct SystemProcessEntry {
 static_assert(sizeof(void*) != 4 || offsetof(SystemProcessEntry, uniqueProcessId) == 68);
 static_assert(sizeof(void*) != 4 || offsetof(SystemProcessEntry, workingSetSize) == 104);
 
-using SystemQuery = LONG(WINAPI*)(ULONG informationClass, PVOID buffer, ULONG length, PULONG returnLength);
 constexpr ULONG kSystemProcessInformation = 5;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 constexpr std::size_t kFileNameCapacity = 260;  // as PROCESSENTRY32 holds it
+constexpr std::size_t kFirstListBuffer = 256 * 1024;
 
 std::uint64_t LargeCount(const LARGE_INTEGER& value) { return static_cast<std::uint64_t>(value.QuadPart); }
 
 // The image name as the ANSI Toolhelp walk gives it: the system's code page,
-// at most 259 characters; the idle process has none and is named as there.
-std::string AnsiName(const wchar_t* text, std::size_t length, std::uint32_t pid) {
-    if (length == 0) return pid == 0 ? "[System Process]" : std::string();
-    char buffer[kFileNameCapacity] = {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), buffer,
-                                        static_cast<int>(kFileNameCapacity - 1), nullptr, nullptr);
-    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
-
-bool ReadSystemProcesses(std::vector<SystemProcess>& processes) {
-    static const SystemQuery query = [] {
-        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-        const FARPROC address = ntdll ? ::GetProcAddress(ntdll, "NtQuerySystemInformation") : nullptr;
-        return reinterpret_cast<SystemQuery>(reinterpret_cast<void*>(address));
-    }();
-    if (query == nullptr) return false;
-    // Grown until the list fits; processes may start between the calls.
-    ULONG size = 256 * 1024;
-    std::unique_ptr<unsigned char[]> buffer;
-    for (int attempt = 0;; ++attempt) {
-        buffer.reset(new unsigned char[size]);
-        ULONG needed = 0;
-        const LONG status = query(kSystemProcessInformation, buffer.get(), size, &needed);
-        if (status == 0) break;
-        if (status != kInfoLengthMismatch || attempt == 4) return false;
-        size = (needed > size ? needed : size * 2) + 64 * 1024;
+// at most 259 bytes, a longer name cut at a whole character; the idle process
+// has none and is named as there.
+std::string AnsiName(const std::wstring& text, std::uint32_t pid) {
+    if (text.empty()) return pid == 0 ? "[System Process]" : std::string();
+    const int wide = static_cast<int>(text.size());
+    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return std::string();
+    std::string name(static_cast<std::size_t>(needed), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), wide, name.data(), needed, nullptr, nullptr);
+    std::size_t kept = 0;
+    while (kept < name.size()) {
+        const std::size_t step = ::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(name[kept])) ? 2 : 1;
+        if (kept + step > kFileNameCapacity - 1) break;
+        kept += step;
     }
-    std::vector<SystemProcess> list;
-    for (std::size_t offset = 0;;) {
-        if (offset + sizeof(SystemProcessEntry) > size) return false;
-        SystemProcessEntry entry;
-        std::memcpy(&entry, buffer.get() + offset, sizeof entry);
-        SystemProcess process;
-        process.entry.pid = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry.uniqueProcessId));
-        const std::size_t nameOffset = entry.nameBuffer != nullptr
-                                           ? reinterpret_cast<const unsigned char*>(entry.nameBuffer) - buffer.get()
-                                           : size;
-        // The name lies inside the buffer; anything else is not trusted.
-        const bool nameInside = nameOffset < size && entry.nameLength <= size - nameOffset;
-        process.entry.name = AnsiName(nameInside ? entry.nameBuffer : nullptr,
-                                      nameInside ? entry.nameLength / sizeof(wchar_t) : 0, process.entry.pid);
-        process.workingSet = static_cast<std::uint32_t>(entry.workingSetSize);
-        process.times.kernel = LargeCount(entry.kernelTime);
-        process.times.user = LargeCount(entry.userTime);
-        process.times.creation = LargeCount(entry.createTime);
-        process.times.valid = true;
-        list.push_back(std::move(process));
-        if (entry.nextEntryOffset == 0) break;
-        offset += entry.nextEntryOffset;
-    }
-    processes = std::move(list);
-    return true;
+    name.resize(std::min(kept, name.size()));
+    return name;
 }
 
 std::vector<SnapshotEntry> TakeSnapshot() {
@@ -108,13 +75,16 @@ std::vector<SnapshotEntry> TakeSnapshot() {
     return entries;
 }
 
-// GetModuleFileNameEx reads the image path from the process's own memory,
-// which a 32-bit program on a 64-bit system cannot walk in a 64-bit process.
-bool IsOtherBitness(HANDLE process) {
-    BOOL self = FALSE, other = FALSE;
-    if (!::IsWow64Process(::GetCurrentProcess(), &self) || !::IsWow64Process(process, &other)) return false;
-    return self != other;
+SystemQuery PlatformSystemQuery() {
+    static const SystemQuery query = [] {
+        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        const FARPROC address = ntdll ? ::GetProcAddress(ntdll, "NtQuerySystemInformation") : nullptr;
+        return reinterpret_cast<SystemQuery>(reinterpret_cast<void*>(address));
+    }();
+    return query;
 }
+
+DWORD PlatformTickCount() { return ::GetTickCount(); }
 
 bool ReadFileStamp(const std::string& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -135,15 +105,15 @@ typename std::vector<Record>::iterator FindPid(std::vector<Record>& records, std
 
 class PlatformSource final : public ProcessSource {
 public:
-    PlatformSource(const ProcessPlatform& platform, bool remember) : platform_(platform), remember_(remember) {}
+    explicit PlatformSource(const ProcessPlatform& platform) : platform_(platform) {}
 
     std::vector<SnapshotEntry> Snapshot() override {
-        // Without memory the source holds no state, so any thread may use it.
-        if (!remember_) return platform_.snapshot();
         listed_.clear();
         std::vector<SnapshotEntry> entries;
         std::vector<SystemProcess> processes;
-        if (platform_.systemProcesses(processes)) {
+        if (ReadSystemProcesses(platform_.systemQuery, listBuffer_, processes)) {
+            // The times of every process are of this one moment.
+            listTick_ = platform_.tickCount();
             entries.reserve(processes.size());
             listed_.reserve(processes.size());
             for (SystemProcess& process : processes) {
@@ -165,35 +135,42 @@ public:
         const auto listed = FindPid(listed_, pid);
         const bool inList = listed != listed_.end();
         if (inList) {
+            readings.tick = listTick_;
             // Opened before, path known: nothing to ask the platform.
             const auto known = FindPid(paths_, pid);
             if (known != paths_.end() && known->creation == listed->times.creation) {
                 readings.workingSet = listed->workingSet;
                 readings.times = listed->times;
                 readings.imagePath = known->path;
+                readings.versionPath = known->versionPath;
                 return readings;
             }
         }
         const UniqueHandle process = platform_.open(pid);
         if (!process) return readings;
-        readings.workingSet = inList ? listed->workingSet : platform_.workingSet(process.Get());
-        readings.times = inList ? listed->times : platform_.times(process.Get());
-        readings.imagePath = ImagePath(pid, process.Get(), readings.times);
+        if (inList) {
+            readings.workingSet = listed->workingSet;
+            readings.times = listed->times;
+        } else {
+            readings.workingSet = platform_.workingSet(process.Get());
+            readings.times = platform_.times(process.Get());
+            readings.tick = platform_.tickCount();
+        }
+        ReadImagePath(pid, process.Get(), readings);
         return readings;
     }
 
-    std::uint32_t TickCount() override { return ::GetTickCount(); }
-
     std::string VersionString(const std::string& fileName, const char* keyName) override {
-        if (!remember_) return platform_.versionString(fileName, keyName);
         auto image = std::find_if(versions_.begin(), versions_.end(),
                                   [&](const ImageVersions& v) { return v.fileName == fileName; });
+        std::string value;
         // Once per path and snapshot: is the file there, and has it changed on disk?
         if (image == versions_.end() || image->checkedAt != snapshotCount_) {
             FileStamp stamp;
             if (!platform_.fileStamp(fileName, stamp)) {
                 if (image != versions_.end()) versions_.erase(image);
-                return platform_.versionString(fileName, keyName);
+                platform_.versionValue(fileName, keyName, value);
+                return value;
             }
             if (image == versions_.end()) {
                 versions_.push_back(ImageVersions{fileName, stamp, snapshotCount_, {}});
@@ -204,11 +181,13 @@ public:
             }
             image->checkedAt = snapshotCount_;
         }
-        for (const auto& [key, value] : image->strings) {
-            if (key == keyName) return value;
+        for (const auto& [key, known] : image->strings) {
+            if (key == keyName) return known;
         }
-        image->strings.emplace_back(keyName, platform_.versionString(fileName, keyName));
-        return image->strings.back().second;
+        // A read that failed (the file locked, a share that stalled) is tried again next time.
+        if (platform_.versionValue(fileName, keyName, value) != VersionRead::Failed)
+            image->strings.emplace_back(keyName, value);
+        return value;
     }
 
     std::uint32_t ProcessorCount() override {
@@ -217,18 +196,12 @@ public:
         return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
     }
 
-    SourceCacheSize CacheSize() const {
-        SourceCacheSize size;
-        size.imagePaths = paths_.size();
-        for (const ImageVersions& image : versions_) size.versionStrings += image.strings.size();
-        return size;
-    }
-
 private:
     struct KnownPath {
         std::uint32_t pid = 0;
         std::uint64_t creation = 0;
         std::string path;
+        std::string versionPath;
     };
     // What the system's list of the latest snapshot said of a process.
     struct Listed {
@@ -243,28 +216,34 @@ private:
         std::vector<std::pair<std::string, std::string>> strings;  // key, value
     };
 
-    std::string ImagePath(std::uint32_t pid, HANDLE process, const ProcessTimes& times) {
-        if (!remember_) return platform_.imagePath(process);
+    void ReadImagePath(std::uint32_t pid, HANDLE process, ProcessReadings& readings) {
+        const ProcessTimes& times = readings.times;
         auto known = FindPid(paths_, pid);
-        if (times.valid && known != paths_.end() && known->creation == times.creation) return known->path;
-        std::string path = platform_.imagePath(process);
+        if (times.valid && known != paths_.end() && known->creation == times.creation) {
+            readings.imagePath = known->path;
+            readings.versionPath = known->versionPath;
+            return;
+        }
+        readings.imagePath = platform_.imagePath(process);
+        const bool otherBitness = platform_.otherBitness(process);
+        // A 64-bit image in the system folder is seen from here through its alias.
+        readings.versionPath = otherBitness && readings.imagePath != NoImagePath ? NativeFilePath(readings.imagePath)
+                                                                                  : std::string();
         // A path that cannot be read is read again next time (the process
         // may still be starting), unless it never can be: a 64-bit process
-        // seen from this 32-bit program.
-        const bool keep = times.valid && (path != NoImagePath || platform_.pathNeverReadable(process));
+        // that refused even the system's answer.
+        const bool keep = times.valid && (readings.imagePath != NoImagePath || otherBitness);
         if (known != paths_.end()) {
             if (keep) {
-                known->creation = times.creation;
-                known->path = path;
+                *known = KnownPath{pid, times.creation, readings.imagePath, readings.versionPath};
             } else {
                 paths_.erase(known);
             }
         } else if (keep) {
             const auto at = std::lower_bound(paths_.begin(), paths_.end(), pid,
                                              [](const KnownPath& r, std::uint32_t p) { return r.pid < p; });
-            paths_.insert(at, KnownPath{pid, times.creation, path});
+            paths_.insert(at, KnownPath{pid, times.creation, readings.imagePath, readings.versionPath});
         }
-        return path;
     }
 
     void DropPathsOfEndedProcesses(const std::vector<SnapshotEntry>& entries) {
@@ -285,7 +264,8 @@ private:
     }
 
     const ProcessPlatform& platform_;
-    const bool remember_;
+    std::vector<unsigned char> listBuffer_;  // grown to the system's list, kept between snapshots
+    std::uint32_t listTick_ = 0;  // the clock right after the latest list read
     std::vector<Listed> listed_;  // by PID; empty after a Toolhelp walk
     std::vector<KnownPath> paths_;  // by PID
     std::vector<ImageVersions> versions_;  // few: one per image file listed
@@ -294,27 +274,62 @@ private:
 
 }  // namespace
 
+bool ParseSystemProcesses(const unsigned char* data, std::size_t length, std::vector<SystemProcess>& processes) {
+    std::vector<SystemProcess> list;
+    const auto base = reinterpret_cast<std::uintptr_t>(data);
+    for (std::size_t offset = 0;;) {
+        if (offset > length || length - offset < sizeof(SystemProcessEntry)) return false;
+        SystemProcessEntry entry;
+        std::memcpy(&entry, data + offset, sizeof entry);
+        SystemProcess process;
+        process.entry.pid = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry.uniqueProcessId));
+        // The name points into what the call returned; anything else is not trusted.
+        const auto name = reinterpret_cast<std::uintptr_t>(entry.nameBuffer);
+        std::wstring text;
+        if (name >= base && name - base <= length && entry.nameLength <= length - (name - base)) {
+            text.resize(entry.nameLength / sizeof(wchar_t));
+            std::memcpy(text.data(), data + (name - base), text.size() * sizeof(wchar_t));
+        }
+        process.entry.name = AnsiName(text, process.entry.pid);
+        process.workingSet = static_cast<std::uint32_t>(entry.workingSetSize);
+        process.times.kernel = LargeCount(entry.kernelTime);
+        process.times.user = LargeCount(entry.userTime);
+        process.times.creation = LargeCount(entry.createTime);
+        process.times.valid = true;
+        list.push_back(std::move(process));
+        if (entry.nextEntryOffset == 0) break;
+        // An entry that leads back, or into itself, would walk for ever or twice.
+        if (entry.nextEntryOffset < sizeof(SystemProcessEntry)) return false;
+        offset += entry.nextEntryOffset;
+    }
+    processes = std::move(list);
+    return true;
+}
+
+bool ReadSystemProcesses(SystemQuery query, std::vector<unsigned char>& buffer, std::vector<SystemProcess>& processes) {
+    if (query == nullptr) return false;
+    if (buffer.size() < kFirstListBuffer) buffer.resize(kFirstListBuffer);
+    // Grown until the list fits; processes may start between the calls.
+    for (int attempt = 0;; ++attempt) {
+        ULONG returned = 0;
+        const LONG status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &returned);
+        if (status == 0) return ParseSystemProcesses(buffer.data(), std::min<std::size_t>(returned, buffer.size()), processes);
+        if (status != kInfoLengthMismatch || attempt == 4) return false;
+        buffer.resize((returned > buffer.size() ? returned : buffer.size() * 2) + 64 * 1024);
+    }
+}
+
 const ProcessPlatform& RealProcessPlatform() {
     static const ProcessPlatform platform{
-        &ReadSystemProcesses, &TakeSnapshot,     &OpenQueryHandle,   &ProcessWorkingSet,
-        &ReadProcessTimes,    &ProcessImagePath, &IsOtherBitness,    &ReadFileStamp,
-        &ReadVersionString,
+        PlatformSystemQuery(), &TakeSnapshot,    &OpenQueryHandle, &ProcessWorkingSet,
+        &ReadProcessTimes,     &ProcessImagePath, &IsOtherBitness, &ReadFileStamp,
+        &ReadVersionValue,     &PlatformTickCount,
     };
     return platform;
 }
 
 std::unique_ptr<ProcessSource> CreatePlatformProcessSource(const ProcessPlatform& platform) {
-    return std::make_unique<PlatformSource>(platform, true);
-}
-
-ProcessSource& PlatformProcessSource() {
-    static PlatformSource source(RealProcessPlatform(), false);
-    return source;
-}
-
-SourceCacheSize CacheSizeOf(const ProcessSource& source) {
-    const auto* platform = dynamic_cast<const PlatformSource*>(&source);
-    return platform ? platform->CacheSize() : SourceCacheSize{};
+    return std::make_unique<PlatformSource>(platform);
 }
 
 }  // namespace pelorin

@@ -1,7 +1,7 @@
 // Where the list refresh gets every fact about the running processes: the
-// snapshot, the per-process readings, the clock, the version strings and the
-// processor count. The platform source is the default; tests hand the refresh
-// a source with controlled readings.
+// snapshot, the per-process readings with the moment they were taken, the
+// version strings and the processor count. The platform source is the
+// default; tests hand the refresh a source with controlled readings.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,7 @@
 
 #include "catalogue/ProcessSnapshot.h"
 #include "support/Handles.h"
+#include "support/VersionInfo.h"
 
 namespace pelorin {
 
@@ -20,7 +21,11 @@ namespace pelorin {
 struct ProcessReadings {
     std::uint32_t workingSet = 0;  // bytes; 0 when it cannot be read
     std::string imagePath{NoImagePath};  // as the platform gives it (not normalized), or "-"
+    std::string versionPath;  // where the image's version strings are read; empty: imagePath
     ProcessTimes times;  // all 0 and not valid when they cannot be read
+    // GetTickCount when the times were read: the processor share of a
+    // process is its time over the clock between two such moments.
+    std::uint32_t tick = 0;
 };
 
 class ProcessSource {
@@ -30,10 +35,8 @@ public:
     // The processes of a fresh snapshot, in the platform's order; empty when
     // no snapshot can be taken.
     virtual std::vector<SnapshotEntry> Snapshot() = 0;
-    // Opens the process, reads its working set, image path and times, closes it.
+    // The readings of a process of the latest snapshot.
     virtual ProcessReadings Read(std::uint32_t pid) = 0;
-    // Milliseconds since the system started (GetTickCount; wraps at 2^32).
-    virtual std::uint32_t TickCount() = 0;
     // One string of a file's version resource; empty when missing.
     virtual std::string VersionString(const std::string& fileName, const char* keyName) = 0;
     // Logical processors of the machine, at least 1.
@@ -56,20 +59,32 @@ struct SystemProcess {
     ProcessTimes times;  // creation, kernel and user time; valid
 };
 
+// NtQuerySystemInformation.
+using SystemQuery = LONG(WINAPI*)(ULONG informationClass, PVOID buffer, ULONG length, PULONG returnLength);
+
+// The system's process list (SystemProcessInformation) read into buffer,
+// which grows as needed and keeps its size for the next read. False when it
+// cannot be read or what came back does not hold together.
+bool ReadSystemProcesses(SystemQuery query, std::vector<unsigned char>& buffer, std::vector<SystemProcess>& processes);
+// The entries in the first `length` bytes of data, as the call returned them.
+// Every entry and name must lie within them and each entry must lead at
+// least an entry's size further; a name longer than the snapshot's file name
+// field is cut, as Toolhelp cuts it. False for a list that does not hold
+// together.
+bool ParseSystemProcesses(const unsigned char* data, std::size_t length, std::vector<SystemProcess>& processes);
+
 // The platform calls behind the platform source; tests put their own in.
 struct ProcessPlatform {
-    // The system's process list in one call (NtQuerySystemInformation,
-    // SystemProcessInformation); false when the platform cannot give it.
-    bool (*systemProcesses)(std::vector<SystemProcess>& processes);
+    SystemQuery systemQuery;                   // null: the list cannot be read
     std::vector<SnapshotEntry> (*snapshot)();  // the Toolhelp walk
-    UniqueHandle (*open)(std::uint32_t pid);  // OpenProcess for the readings
+    UniqueHandle (*open)(std::uint32_t pid);   // OpenQueryHandle
     std::uint32_t (*workingSet)(HANDLE process);
     ProcessTimes (*times)(HANDLE process);
     std::string (*imagePath)(HANDLE process);  // "-" when it cannot be read
-    // True when this process's image path can never be read from here.
-    bool (*pathNeverReadable)(HANDLE process);
+    bool (*otherBitness)(HANDLE process);      // a 64-bit process seen from here
     bool (*fileStamp)(const std::string& path, FileStamp& stamp);
-    std::string (*versionString)(const std::string& fileName, const char* keyName);
+    VersionRead (*versionValue)(const std::string& fileName, const char* keyName, std::string& value);
+    DWORD (*tickCount)();
 };
 const ProcessPlatform& RealProcessPlatform();
 
@@ -78,38 +93,26 @@ const ProcessPlatform& RealProcessPlatform();
 // unmaps the whole snapshot), so this source takes the processes, their
 // working sets and their times from one read of the system's process list,
 // the list a Toolhelp snapshot is itself made from (same processes, same
-// order, same names). A process is opened (OpenProcess 0x410) only to read
-// its image path; one that refuses shows as one that cannot be opened: no
-// working set, no times, image path "-", and it is tried again next time.
-// Where the system's list cannot be read, the source walks Toolhelp and
-// opens every process for its working set, times and image path.
+// order, same names), and the clock right after that read. A process is
+// opened only to read its image path; one that refuses shows as one that
+// cannot be opened: no working set, no times, image path "-", and it is
+// tried again next time. Where the system's list cannot be read, the source
+// walks Toolhelp and opens every process for its working set, times and
+// image path, reading the clock right after each process's times.
 //
 // It remembers what cannot change, so a steady refresh does not read it
 // again every second, while everything it shows stays as if read afresh:
 // - a process's image path, by PID and creation time: the image of a running
 //   process never changes, and a PID taken by a new process comes with a new
 //   creation time. A path that could not be read, or a process whose creation
-//   time is unknown, is read again next time, unless it never can be read
-//   (a 64-bit process seen from this 32-bit program: "-" for its lifetime);
+//   time is unknown, is read again next time, unless it never can be read (a
+//   64-bit process that refused even the system's own answer);
 // - a file's version strings, by path and key, with the file's stamp (last
 //   write and size), checked once per path and snapshot: a file rewritten or
-//   replaced on disk is read again.
+//   replaced on disk is read again, and so is a read that failed.
 // Both stay bounded: each snapshot drops the paths of processes it no longer
 // lists and the version strings no read asked for since the snapshot before.
 // One refresh at a time uses a source (the refresh's gate sees to that).
 std::unique_ptr<ProcessSource> CreatePlatformProcessSource(const ProcessPlatform& platform = RealProcessPlatform());
-
-// The real source without memory: the Toolhelp walk, and everything read
-// afresh through one OpenProcess per process on every call. Shared by every
-// caller, usable from any thread.
-ProcessSource& PlatformProcessSource();
-
-// What a platform source holds now (for tests): remembered image paths and
-// version strings.
-struct SourceCacheSize {
-    std::size_t imagePaths = 0;
-    std::size_t versionStrings = 0;
-};
-SourceCacheSize CacheSizeOf(const ProcessSource& source);
 
 }  // namespace pelorin

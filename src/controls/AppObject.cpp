@@ -17,6 +17,12 @@ void MakeCurrent(Control* app) {
     g_appWindow.store(app->window);
 }
 
+// What CallOnInterfaceThread sends: the message carries only its address.
+struct InterfaceCall {
+    void (*fn)(void* context);
+    void* context;
+};
+
 }  // namespace
 
 namespace core {
@@ -29,14 +35,21 @@ void ForgetAppObject(Control* app) {
 HWND SynchronizeWindow() { return g_appWindow.load(); }
 
 bool AppMessage(Control&, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Both run only what a thread of this process registered for them; the
+    // window can be found and sent to by any program on the desktop.
     if (message == kSynchronizeMessage) {
-        ServeSynchronize(reinterpret_cast<WorkerThread*>(lParam), wParam);
+        const auto* thread = reinterpret_cast<const void*>(lParam);
+        if (TakeCall(thread, kSynchronizeMessage)) ServeSynchronize(reinterpret_cast<WorkerThread*>(lParam), wParam);
         result = 0;
         return true;
     }
     if (message == kCallMessage) {
-        if (const auto fn = reinterpret_cast<void (*)(void*)>(wParam)) fn(reinterpret_cast<void*>(lParam));
-        result = 1;  // tells the sender that it ran
+        result = 0;
+        if (TakeCall(reinterpret_cast<const void*>(lParam), kCallMessage)) {
+            const auto* call = reinterpret_cast<const InterfaceCall*>(lParam);
+            call->fn(call->context);
+            result = 1;  // tells the sender that it ran
+        }
         return true;
     }
     return false;
@@ -95,7 +108,11 @@ bool CallOnInterfaceThread(void (*fn)(void* context), void* context) {
         fn(context);
         return true;
     }
-    return ::SendMessageA(window, core::kCallMessage, reinterpret_cast<WPARAM>(fn), reinterpret_cast<LPARAM>(context)) == 1;
+    const InterfaceCall call{fn, context};
+    core::RegisterCall(&call, core::kCallMessage);
+    const bool ran = ::SendMessageA(window, core::kCallMessage, 0, reinterpret_cast<LPARAM>(&call)) == 1;
+    core::ForgetCall(&call);
+    return ran;
 }
 
 bool TerminateRequested(const Control* app) { return app != nullptr && app->terminate; }

@@ -26,6 +26,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,13 @@ struct Anchors {
 
 struct Menu;
 
+// One row of a list view: its cell texts by column (a missing cell is empty)
+// and a value the program keeps with it.
+struct ListRow {
+    std::vector<std::string> cells;
+    std::uint64_t data = 0;
+};
+
 struct Control : LayerObject {
     ~Control() override;
 
@@ -121,11 +129,11 @@ struct Control : LayerObject {
     std::int16_t updateCount = 0;
     // The rows, cell texts by column (a missing cell is empty). The platform
     // list runs on owner data and asks for the texts it draws or is asked for.
-    std::vector<std::vector<std::string>> listRows;
+    std::vector<ListRow> listRows;
     // While frozen: the rows as the platform shows them, kept from the first
     // change on, so screen and platform stay as they were until EndUpdate
     // repaints the rows that changed.
-    std::vector<std::vector<std::string>> listShown;
+    std::vector<ListRow> listShown;
     bool listKeepsShown = false;
     bool listCountPending = false;  // the platform's count is behind the rows
     std::int32_t listToldCount = 0;  // the count the platform list has (telling it costs)
@@ -133,6 +141,11 @@ struct Control : LayerObject {
     // Rows inserted above them while frozen: where the selected and focused
     // rows go when the platform catches up (-2 when they stay).
     std::int32_t listSelectedAfter = -2, listFocusedAfter = -2;
+    // The row a mouse button went down on, as it showed then (none: no row),
+    // and the row the running OnClick is about (see ClickedRow).
+    bool listPressed = false;
+    std::optional<ListRow> listPressedRow;
+    std::optional<ListRow> listClickedRow;
     // Check boxes.
     bool checked = false;
     // Panels: 0 and 1 draw a frame edge (raised, lowered), 2 none.

@@ -6,10 +6,20 @@
 namespace pelorin {
 namespace {
 
-void RequestClose(Control& form) {
+void RequestClose(Control& form, bool sessionEnding) {
+    if (form.closed) return;
     // A close handler that waits for workers serves sent messages, so another
-    // close request can arrive while it runs: it is ignored.
-    if (form.inClose || form.closed) return;
+    // close request can arrive while it runs: it is ignored, unless the
+    // session is ending. The process may end as soon as that message is
+    // answered, so the handler runs again and finishes the close itself.
+    if (form.inClose) {
+        if (sessionEnding && form.onClose) {
+            bool accept = true;
+            const CloseEvent handler = form.onClose;
+            handler(&form, accept);
+        }
+        return;
+    }
     form.inClose = true;
     bool accept = true;
     const CloseEvent handler = form.onClose;
@@ -42,7 +52,7 @@ namespace core {
 bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
     case WM_CLOSE:
-        RequestClose(form);
+        RequestClose(form, false);
         result = 0;
         return true;
     case WM_QUERYENDSESSION:
@@ -50,7 +60,7 @@ bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRES
         return true;
     case WM_ENDSESSION:
         // The program stops its workers and saves before the session ends.
-        if (wParam) RequestClose(form);
+        if (wParam) RequestClose(form, true);
         result = 0;
         return true;
     case WM_COMMAND:

@@ -1,11 +1,13 @@
 #include "controls/ListView.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "controls/WindowCore.h"
@@ -24,44 +26,13 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageA(window, message, wParam, lParam);
 }
 
-// Calls a worker hands to the list's thread. The message only names a call;
-// it runs only while this process has it registered, so a message from
-// another program cannot make the list run anything.
+// A call a worker hands to the list's thread (see core::RegisterCall).
 struct ListCall {
     void (*thunk)(const void* fn, HWND window) = nullptr;
     const void* fn = nullptr;
     HWND window = nullptr;
     bool failed = false;  // out of memory on the list's thread
 };
-
-class PendingCalls {
-public:
-    void Add(ListCall* call) {
-        ::AcquireSRWLockExclusive(&lock_);
-        calls_.push_back(call);  // may throw: nothing is registered then
-        ::ReleaseSRWLockExclusive(&lock_);
-    }
-    void Remove(ListCall* call) noexcept {
-        ::AcquireSRWLockExclusive(&lock_);
-        calls_.erase(std::remove(calls_.begin(), calls_.end(), call), calls_.end());
-        ::ReleaseSRWLockExclusive(&lock_);
-    }
-    bool Contains(const void* call) noexcept {
-        ::AcquireSRWLockShared(&lock_);
-        const bool found = std::find(calls_.begin(), calls_.end(), call) != calls_.end();
-        ::ReleaseSRWLockShared(&lock_);
-        return found;
-    }
-
-private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    std::vector<ListCall*> calls_;
-};
-
-PendingCalls& Pending() {
-    static PendingCalls calls;
-    return calls;
-}
 
 // Runs fn(window) on the list's thread: at once there, otherwise through a
 // message sent to the list's window while the caller waits. False when there
@@ -79,9 +50,9 @@ bool RunOnListThread(Control* lv, ListThunk thunk, const void* fn) {
     call.thunk = thunk;
     call.fn = fn;
     call.window = window;
-    Pending().Add(&call);
+    core::RegisterCall(&call, core::kListCallMessage);
     const LRESULT ran = Send(window, core::kListCallMessage, 0, reinterpret_cast<LPARAM>(&call));
-    Pending().Remove(&call);
+    core::ForgetCall(&call);
     if (call.failed) throw std::bad_alloc();
     return ran == 1;
 }
@@ -91,13 +62,13 @@ bool OnListThread(Control* lv, const Fn& fn) {
     return RunOnListThread(lv, [](const void* f, HWND window) { (*static_cast<const Fn*>(f))(window); }, &fn);
 }
 
-using Row = std::vector<std::string>;
+using Row = ListRow;
 
 // A row with its first cell, room made for the others the caller sets next.
 Row NewRow(const Control& lv, std::string_view caption) {
     Row row;
-    row.reserve(static_cast<std::size_t>(std::max<std::int32_t>(lv.columnCount, 1)));
-    row.emplace_back(caption);
+    row.cells.reserve(static_cast<std::size_t>(std::max<std::int32_t>(lv.columnCount, 1)));
+    row.cells.emplace_back(caption);
     return row;
 }
 
@@ -203,10 +174,10 @@ void RedrawRows(Control& lv, HWND window, std::int32_t first, std::int32_t last)
 }
 
 bool SameCells(const Row& a, const Row& b) {
-    const std::size_t n = std::max(a.size(), b.size());
+    const std::size_t n = std::max(a.cells.size(), b.cells.size());
     static const std::string empty;
     for (std::size_t i = 0; i < n; ++i) {
-        if ((i < a.size() ? a[i] : empty) != (i < b.size() ? b[i] : empty)) return false;
+        if ((i < a.cells.size() ? a.cells[i] : empty) != (i < b.cells.size() ? b.cells[i] : empty)) return false;
     }
     return true;
 }
@@ -239,8 +210,15 @@ void RepaintChanged(Control& lv, HWND window) {
 
 const std::string* CellOf(const std::vector<Row>& rows, std::int32_t row, std::int32_t column) {
     if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= rows.size()) return nullptr;
-    const Row& cells = rows[static_cast<std::size_t>(row)];
+    const std::vector<std::string>& cells = rows[static_cast<std::size_t>(row)].cells;
     return static_cast<std::size_t>(column) < cells.size() ? &cells[static_cast<std::size_t>(column)] : nullptr;
+}
+
+// The row as the platform shows it (while frozen, as it showed), or none.
+std::optional<Row> ShownRow(const Control& lv, std::int32_t row) {
+    const std::vector<Row>& rows = Frozen(lv) && lv.listKeepsShown ? lv.listShown : lv.listRows;
+    if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return std::nullopt;
+    return rows[static_cast<std::size_t>(row)];
 }
 
 const std::string* Cell(const Control& lv, std::int32_t row, std::int32_t column) {
@@ -416,11 +394,22 @@ void SetItemText(Control* lv, std::int32_t row, std::int32_t column, std::string
         // Like the platform: a cell needs its row and, past the first, its column.
         if (row >= RowCount(*lv) || (column > 0 && column >= lv->columnCount)) return;
         KeepShown(*lv);
-        Row& cells = lv->listRows[static_cast<std::size_t>(row)];
+        std::vector<std::string>& cells = lv->listRows[static_cast<std::size_t>(row)].cells;
         if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
         cells[static_cast<std::size_t>(column)].assign(text);
         RedrawRows(*lv, window, row, row);
     });
+}
+
+void SetItemData(Control* lv, std::int32_t row, std::uint64_t data) {
+    if (row < 0) return;
+    OnListThread(lv, [&](HWND) {
+        if (row < RowCount(*lv)) lv->listRows[static_cast<std::size_t>(row)].data = data;
+    });
+}
+
+const ListRow* ClickedRow(const Control* lv) {
+    return lv != nullptr && lv->listClickedRow ? &*lv->listClickedRow : nullptr;
 }
 
 std::string GetItemText(Control* lv, std::int32_t row, std::int32_t column) {
@@ -548,10 +537,21 @@ void ListViewCreated(Control& lv, HWND window) {
     if (!lv.listRows.empty()) TellCount(lv, window);
 }
 
-bool ListViewMessage(Control&, UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
+bool ListViewMessage(Control& lv, UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) {
+        // The row under the mouse as the user sees it now: a refresh may
+        // rebuild the rows before the click is reported, at button up.
+        LVHITTESTINFO hit = {};
+        hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        const auto row = static_cast<std::int32_t>(
+            ::SendMessageA(lv.window, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+        lv.listPressed = true;
+        lv.listPressedRow = (hit.flags & LVHT_ONITEM) ? ShownRow(lv, row) : std::nullopt;
+        return false;  // the platform's own handling goes on
+    }
     if (message != kListCallMessage) return false;
     result = 0;
-    if (!Pending().Contains(reinterpret_cast<const void*>(lParam))) return true;
+    if (!TakeCall(reinterpret_cast<const void*>(lParam), kListCallMessage)) return true;
     auto& call = *reinterpret_cast<ListCall*>(lParam);
     try {
         call.thunk(call.fn, call.window);
@@ -565,13 +565,21 @@ bool ListViewMessage(Control&, UINT message, WPARAM, LPARAM lParam, LRESULT& res
 bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
     switch (header.code) {
     case NM_CLICK:
-    case NM_RCLICK:
+    case NM_RCLICK: {
+        // The row the button went down on; without a press seen here, the
+        // row the notification names.
+        const auto& activate = reinterpret_cast<const NMITEMACTIVATE&>(header);
+        lv.listClickedRow = lv.listPressed ? lv.listPressedRow : ShownRow(lv, activate.iItem);
+        lv.listPressed = false;
+        lv.listPressedRow.reset();
         if (lv.onClick) {
             const NotifyEvent handler = lv.onClick;
             handler(&lv);
         }
+        lv.listClickedRow.reset();
         result = 0;  // a right click goes on to WM_CONTEXTMENU
         return true;
+    }
     // The rows live here: the platform asks for the texts it draws or is asked for.
     case LVN_GETDISPINFOA: {
         auto& item = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item;

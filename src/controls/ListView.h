@@ -17,7 +17,8 @@
 // A negative row does nothing.
 //
 // A left and a right click both raise OnClick (the right click before the
-// popup menu opens). The keyboard's menu key opens the popup below the current
+// popup menu opens); while it runs, ClickedRow answers the row that was
+// clicked, as it showed when the button went down. The keyboard's menu key opens the popup below the current
 // row without raising OnClick. Typing jumps to the next row whose item text
 // begins with what was typed.
 #pragma once
@@ -46,10 +47,17 @@ void SetColumnText(Control* listView, std::int32_t column, std::string_view text
 // Returns the new row's index, or -1.
 std::int32_t InsertItem(Control* listView, std::int32_t index, std::string_view text);
 void SetItemText(Control* listView, std::int32_t row, std::int32_t column, std::string_view text);
+// A value the program keeps with a row (it goes with the row, unseen).
+void SetItemData(Control* listView, std::int32_t row, std::uint64_t data);
 // The whole cell text, however long.
 std::string GetItemText(Control* listView, std::int32_t row, std::int32_t column);
 std::int32_t ItemCount(Control* listView);
 void ClearItems(Control* listView);
+
+// Inside OnClick: the clicked row (its cells and data as they were when the
+// button went down, whatever has been rebuilt since); null when the click hit
+// no row, and outside OnClick.
+const ListRow* ClickedRow(const Control* listView);
 
 // The first selected row, -1 when none.
 std::int32_t CurrentIndex(Control* listView);

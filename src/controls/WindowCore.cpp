@@ -215,6 +215,45 @@ LRESULT CALLBACK ControlSubclassProc(HWND window, UINT message, WPARAM wParam, L
 
 std::int32_t ClampSize(std::int32_t value) { return value < 0 ? 0 : value; }
 
+struct PendingCall {
+    const void* call;
+    UINT message;
+};
+
+class PendingCalls {
+public:
+    void Add(const void* call, UINT message) {
+        ::AcquireSRWLockExclusive(&lock_);
+        try {
+            calls_.push_back({call, message});
+        } catch (...) {
+            ::ReleaseSRWLockExclusive(&lock_);
+            throw;
+        }
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+    // Removes the call; true when it was there for this message (0: any).
+    bool Remove(const void* call, UINT message) noexcept {
+        ::AcquireSRWLockExclusive(&lock_);
+        const auto it = std::find_if(calls_.begin(), calls_.end(), [&](const PendingCall& p) {
+            return p.call == call && (message == 0 || p.message == message);
+        });
+        const bool found = it != calls_.end();
+        if (found) calls_.erase(it);
+        ::ReleaseSRWLockExclusive(&lock_);
+        return found;
+    }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<PendingCall> calls_;
+};
+
+PendingCalls& Pending() {
+    static PendingCalls calls;
+    return calls;
+}
+
 }  // namespace
 
 COLORREF ResolveColor(ColorValue color) {
@@ -251,6 +290,17 @@ Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::
     control->layoutWidth = client.cx;
     control->layoutHeight = client.cy;
     return control;
+}
+
+void RegisterCall(const void* call, UINT message) { Pending().Add(call, message); }
+
+void ForgetCall(const void* call) noexcept { Pending().Remove(call, 0); }
+
+bool TakeCall(const void* call, UINT message) noexcept {
+    // Registered calls come only by SendMessage from another thread of this
+    // process; a posted message is never one.
+    if ((::InSendMessageEx(nullptr) & ISMEX_SEND) == 0) return false;
+    return Pending().Remove(call, message);
 }
 
 bool OnInterfaceThread(const Control& control) { return ::GetCurrentThreadId() == control.interfaceThread; }

@@ -21,6 +21,17 @@ constexpr UINT kCallMessage = 0x8FFE;
 // Message a list view's window serves for its operations called off its thread.
 constexpr UINT kListCallMessage = 0x8FFD;
 
+// Calls a thread of this process hands to a window of the interface thread
+// by a sent message (Synchronize, CallOnInterfaceThread, a list operation off
+// the list's thread). The message only names a call registered for it; one
+// that names none (posted, or sent by another program with values of its
+// choosing) runs nothing, and a registered call runs at most once.
+void RegisterCall(const void* call, UINT message);  // may throw: nothing is registered then
+void ForgetCall(const void* call) noexcept;          // after the send, whether or not it ran
+// The receiving side: true, once, for a call registered for this message
+// and sent by another thread.
+bool TakeCall(const void* call, UINT message) noexcept;
+
 // A new record of the kind, with its parent's font, text colour and
 // background copied, appended to the parent's children and owned by the parent.
 Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::int32_t height);

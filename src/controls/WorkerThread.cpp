@@ -11,9 +11,6 @@ namespace {
 // Exit code of a body that let an exception out.
 constexpr std::uint32_t kBodyFailed = 0xE0000001u;
 
-// How long the destructor lets a running body honour the stop before killing it.
-constexpr DWORD kDestroyGraceMs = 2000;
-
 DWORD WINAPI ThreadStart(LPVOID parameter) noexcept {
     return Execute(static_cast<WorkerThread*>(parameter));
 }
@@ -61,21 +58,10 @@ void ServeSynchronize(WorkerThread* thread, WPARAM wParam) {
 }  // namespace core
 
 WorkerThread::~WorkerThread() {
-    if (handle) {
-        if (!terminated.load()) {
-            RequestStop(this);
-            if (::GetCurrentThreadId() != threadId) {
-                ResumeFully(*this);
-                if (!core::WaitServingSentMessages(handle.Get(), kDestroyGraceMs)) {
-                    TerminateHard(this);
-                    ::WaitForSingleObject(handle.Get(), INFINITE);
-                }
-            }
-        } else if (::GetCurrentThreadId() != threadId) {
-            // The body has returned; let the thread finish leaving.
-            core::WaitServingSentMessages(handle.Get(), INFINITE);
-        }
-    }
+    // Never killed: a thread killed half way may hold the heap's or the
+    // loader's lock, which the rest of the program would then wait for. An
+    // owner that cannot wait ends the process instead (see StopAndWait).
+    if (handle && ::GetCurrentThreadId() != threadId) StopAndWait(this);
     handle.Reset();
 }
 
@@ -148,7 +134,9 @@ void Synchronize(WorkerThread* t, ThreadMethod method) {
     if (window == nullptr) return;
     t->syncMethod = method;
     t->pendingIsParam = false;
+    core::RegisterCall(t, core::kSynchronizeMessage);
     ::SendMessageA(window, core::kSynchronizeMessage, 0, reinterpret_cast<LPARAM>(t));
+    core::ForgetCall(t);
 }
 
 void Synchronize(WorkerThread* t, ThreadParamMethod method, std::uintptr_t param) {
@@ -157,7 +145,9 @@ void Synchronize(WorkerThread* t, ThreadParamMethod method, std::uintptr_t param
     if (window == nullptr) return;
     t->syncParamMethod = method;
     t->pendingIsParam = true;
+    core::RegisterCall(t, core::kSynchronizeMessage);
     ::SendMessageA(window, core::kSynchronizeMessage, static_cast<WPARAM>(param), reinterpret_cast<LPARAM>(t));
+    core::ForgetCall(t);
 }
 
 void RequestStop(WorkerThread* t) {
@@ -178,12 +168,12 @@ bool SleepOrStop(WorkerThread* t, DWORD ms) {
     return t->stopRequested.load();
 }
 
-void StopAndWait(WorkerThread* t) {
-    if (t == nullptr) return;
+bool StopAndWait(WorkerThread* t, DWORD timeoutMs) {
+    if (t == nullptr) return true;
     RequestStop(t);
-    if (!t->handle || ::GetCurrentThreadId() == t->threadId) return;
+    if (!t->handle || ::GetCurrentThreadId() == t->threadId) return true;
     ResumeFully(*t);
-    core::WaitServingSentMessages(t->handle.Get(), INFINITE);
+    return core::WaitServingSentMessages(t->handle.Get(), timeoutMs);
 }
 
 }  // namespace pelorin

@@ -9,8 +9,10 @@
 // never started then never runs), and waits for the thread while serving only
 // sent messages, so a worker blocked in Synchronize or in a SendMessage to a
 // control is served and the wait cannot deadlock. Synchronize calls made after
-// the stop was requested are dropped; after StopAndWait returns the worker runs
-// no further step.
+// the stop was requested are dropped; once StopAndWait answers true the worker
+// runs no further step. A worker stuck in a platform call (a read from a
+// stalled share) is never killed: its owner decides, when the wait runs out,
+// to end the whole process instead.
 #pragma once
 
 #include <windows.h>
@@ -25,8 +27,8 @@
 namespace pelorin {
 
 struct WorkerThread : LayerObject {
-    // Stops the thread if its body has not returned (asks first, kills it if it
-    // does not end within a grace period), then closes the handle.
+    // Stops the thread if its body has not returned and waits for it, then
+    // closes the handle.
     ~WorkerThread() override;
 
     std::atomic<bool> suspended{true};   // true while the program believes it suspended
@@ -75,7 +77,8 @@ bool StopRequested(const WorkerThread* thread);
 // The body's sleep: waits ms milliseconds or until the stop is requested;
 // answers whether the stop was requested.
 bool SleepOrStop(WorkerThread* thread, DWORD ms);
-// Interface thread: requests the stop and waits until the thread has ended.
-void StopAndWait(WorkerThread* thread);
+// Interface thread: requests the stop and waits until the thread has ended,
+// at most timeoutMs; answers whether it has.
+bool StopAndWait(WorkerThread* thread, DWORD timeoutMs = INFINITE);
 
 }  // namespace pelorin

@@ -58,25 +58,42 @@ BOOL WINAPI PlatformGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME
     return ::GetProcessTimes(process, creation, exit, kernel, user);
 }
 
-DWORD WINAPI PlatformWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    return ::WaitForSingleObject(handle, milliseconds);
+BOOL WINAPI PlatformGetExitCodeProcess(HANDLE process, DWORD* code) {
+    return ::GetExitCodeProcess(process, code);
+}
+
+bool StillRunning(const KillApi& api, HANDLE process) {
+    DWORD code = 0;
+    return api.getExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+}
+
+// The kill runs on the interface thread: while it waits, the window keeps
+// painting and answering. The handle has no right to be waited on, so the
+// exit code is polled.
+void WaitForExitServingMessages(const KillApi& api, HANDLE process, DWORD ms) {
+    const DWORD start = ::GetTickCount();
+    while (StillRunning(api, process) && ::GetTickCount() - start < ms) {
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                // The program is ending: leave the quit for its own loop.
+                ::PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageA(&message);
+        }
+    }
 }
 
 // The lowest identifiers are the idle and system pseudo-processes and never ours to end.
 constexpr std::uint32_t kHighestReservedPid = 5;
 
-// The limited query right first (enough for the times, granted more often);
-// systems that do not know it refuse the open, so the full right follows.
+// The limited query right first (all the creation time needs); systems that
+// do not know it refuse the open, so the full right follows.
 constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 constexpr DWORD kQueryRights[] = {kQueryLimited, PROCESS_QUERY_INFORMATION};
-
-// Opens pid with `extra` and one of the query rights; null when refused.
-HANDLE OpenWithQueryRight(const KillApi& api, std::uint32_t pid, DWORD extra) {
-    for (const DWORD query : kQueryRights) {
-        if (const HANDLE process = api.openProcess(extra | query, FALSE, pid)) return process;
-    }
-    return nullptr;
-}
 
 bool CreationTimeOf(const KillApi& api, HANDLE process, std::uint64_t& creation) {
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
@@ -100,6 +117,25 @@ private:
     const KillApi& api_;
     HANDLE handle_;
 };
+
+HANDLE OpenForKill(const KillApi& api, std::uint32_t pid) {
+    for (const DWORD query : kQueryRights) {
+        if (const HANDLE process = api.openProcess(PROCESS_TERMINATE | query, FALSE, pid)) return process;
+    }
+    return nullptr;
+}
+
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && LowerCaseAscii(text.substr(0, prefix.size())) == LowerCaseAscii(prefix);
+}
+
+bool RunningUnderWow64() {
+    static const bool wow64 = [] {
+        BOOL value = FALSE;
+        return ::IsWow64Process(::GetCurrentProcess(), &value) && value;
+    }();
+    return wow64;
+}
 
 }  // namespace
 
@@ -149,44 +185,34 @@ bool FileExists(const std::string& fileName) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::string NativeFilePath(std::string_view path) {
+    if (!RunningUnderWow64()) return std::string(path);
+    // The system folder as this program sees it: C:\Windows\system32.
+    const std::string system = SystemDirectory();
+    if (system.size() <= 1 || !StartsWithIgnoringAsciiCase(path, system)) return std::string(path);
+    return WindowsDirectory() + "Sysnative\\" + std::string(path.substr(system.size()));
+}
+
 const KillApi& PlatformKillApi() {
-    static const KillApi api = {&PlatformOpenProcess, &PlatformTerminateProcess, &PlatformCloseHandle,
-                                &PlatformGetProcessTimes, &PlatformWaitForSingleObject};
+    static const KillApi api = {&PlatformOpenProcess,      &PlatformTerminateProcess,   &PlatformCloseHandle,
+                                &PlatformGetProcessTimes, &PlatformGetExitCodeProcess, &WaitForExitServingMessages};
     return api;
-}
-
-bool KillProcess(std::uint32_t pid, const KillApi& api) {
-    if (pid <= kHighestReservedPid) return false;
-    const HANDLE process = api.openProcess(PROCESS_TERMINATE, FALSE, pid);
-    if (process == nullptr) return false;
-    const bool ended = api.terminateProcess(process, 0) != FALSE;
-    api.closeHandle(process);
-    return ended;
-}
-
-bool ReadProcessCreationTime(std::uint32_t pid, std::uint64_t& creation, const KillApi& api) {
-    const KillHandle process(api, OpenWithQueryRight(api, pid, 0));
-    if (process.Get() == nullptr) return false;
-    std::uint64_t read = 0;
-    if (!CreationTimeOf(api, process.Get(), read)) return false;
-    creation = read;
-    return true;
 }
 
 bool KillProcess(std::uint32_t pid, std::uint64_t expectedCreation, const KillApi& api) {
     if (pid <= kHighestReservedPid) return false;
-    const KillHandle process(api, OpenWithQueryRight(api, pid, PROCESS_TERMINATE | SYNCHRONIZE));
+    const KillHandle process(api, OpenForKill(api, pid));
     if (process.Get() == nullptr) return false;
-    // The PID may have been handed to another process since it was chosen:
+    // The PID may have been handed to another process since it was listed:
     // the handle now pins whichever process holds it, so this check is final.
     std::uint64_t creation = 0;
     if (!CreationTimeOf(api, process.Get(), creation) || creation != expectedCreation) return false;
     // Ended already (another handle keeps it around): not ended by this call.
-    if (api.waitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) return false;
+    if (!StillRunning(api, process.Get())) return false;
     if (!api.terminateProcess(process.Get(), 0)) return false;
     // Termination completes asynchronously; wait so that the list rebuilt
     // right after no longer shows the process.
-    api.waitForSingleObject(process.Get(), KillSettleMs);
+    api.waitForExit(api, process.Get(), KillSettleMs);
     return true;
 }
 

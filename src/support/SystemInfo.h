@@ -18,34 +18,38 @@ std::string SystemDriveRoot();        // C:\ for a Windows folder on C:
 std::string SystemDriveRoot(std::string_view windowsDirectory);
 bool FileExists(const std::string& fileName);  // false for a directory
 
-// The platform calls KillProcess and ReadProcessCreationTime make,
-// replaceable by tests.
+// The path through which this program reads a file the system names by its
+// native path. A 32-bit program on 64-bit Windows that opens the system
+// folder is sent to SysWOW64 instead, so a 64-bit process's image there is
+// read through the "Sysnative" alias. Other paths, and every path when the
+// program is not running under WOW64, pass unchanged.
+std::string NativeFilePath(std::string_view path);
+
+// The platform calls KillProcess makes, replaceable by tests.
 struct KillApi {
     HANDLE(WINAPI* openProcess)(DWORD access, BOOL inherit, DWORD pid);
     BOOL(WINAPI* terminateProcess)(HANDLE process, UINT exitCode);
     BOOL(WINAPI* closeHandle)(HANDLE handle);
     BOOL(WINAPI* getProcessTimes)(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
                                   FILETIME* user);
-    DWORD(WINAPI* waitForSingleObject)(HANDLE handle, DWORD milliseconds);
+    BOOL(WINAPI* getExitCodeProcess)(HANDLE process, DWORD* code);
+    // Waits up to ms for the process to end; the platform's serves the
+    // calling thread's messages meanwhile, so a window on it stays responsive.
+    void (*waitForExit)(const KillApi& api, HANDLE process, DWORD ms);
 };
 const KillApi& PlatformKillApi();
-
-// Ends the process with exit code 0; PIDs 0 to 5 are refused without a call.
-bool KillProcess(std::uint32_t pid, const KillApi& api = PlatformKillApi());
-
-// The creation time (a FILETIME as 64 bits) of the process that holds pid
-// now, read with the least query right that works. False, with creation
-// untouched, when the process cannot be opened or its times cannot be read.
-bool ReadProcessCreationTime(std::uint32_t pid, std::uint64_t& creation, const KillApi& api = PlatformKillApi());
 
 // How long a successful kill waits for the process to be gone.
 inline constexpr DWORD KillSettleMs = 2000;
 
 // Ends the process with exit code 0 only while pid still belongs to the
 // process created at expectedCreation: a PID the platform has handed to
-// another process since is refused. PIDs 0 to 5 are refused without a call.
-// After a successful terminate it waits up to KillSettleMs for the process
-// to end, so a snapshot taken next no longer lists it.
+// another process since is refused, and so is a process that has already
+// ended. PIDs 0 to 5 are refused without a call. The process is opened with
+// only what this needs: the terminate right and the limited query right for
+// the creation time. After a successful terminate it waits (api.waitForExit,
+// up to KillSettleMs) for the process to end, so a snapshot taken next no
+// longer lists it.
 bool KillProcess(std::uint32_t pid, std::uint64_t expectedCreation, const KillApi& api = PlatformKillApi());
 
 }  // namespace pelorin

@@ -164,11 +164,7 @@ bool VersionResourcesIntact(const FileBytes& file, const ImageSections& sections
     return true;
 }
 
-}  // namespace
-
-bool VersionResourceIsIntact(const std::string& fileName) {
-    const FileBytes file(fileName);
-    if (!file.Valid()) return false;
+bool VersionResourceFits(const FileBytes& file) {
     // Anything but a PE image (a 16-bit NE file, say) is left to the platform.
     IMAGE_DOS_HEADER dos = {};
     DWORD signature = 0;
@@ -202,42 +198,79 @@ bool VersionResourceIsIntact(const std::string& fileName) {
     return VersionResourcesIntact(file, sections, resources.VirtualAddress);
 }
 
-std::string ReadVersionString(const std::string& fileName, const char* keyName) {
-    if (keyName == nullptr) return std::string();
-    // A damaged image makes the platform's reader fault or overrun its buffer.
-    if (!VersionResourceIsIntact(fileName)) return std::string();
-    DWORD unused = 0;
-    const DWORD size = ::GetFileVersionInfoSizeA(fileName.c_str(), &unused);
-    if (size == 0) return std::string();
 
-    // Runs on the refresh worker too: an allocation failure is just "no value".
+enum class ImageCheck { Intact, Damaged, Unreadable };
+
+ImageCheck CheckVersionResource(const std::string& fileName) {
+    const FileBytes file(fileName);
+    if (!file.Valid()) return ImageCheck::Unreadable;
+    return VersionResourceFits(file) ? ImageCheck::Intact : ImageCheck::Damaged;
+}
+
+// The platform's answer when a file holds no version resource, as opposed
+// to a file it could not read.
+bool MeansNoResource(DWORD error) {
+    return error == ERROR_RESOURCE_DATA_NOT_FOUND || error == ERROR_RESOURCE_TYPE_NOT_FOUND ||
+           error == ERROR_RESOURCE_NAME_NOT_FOUND || error == ERROR_RESOURCE_LANG_NOT_FOUND ||
+           error == ERROR_BAD_FORMAT || error == ERROR_BAD_EXE_FORMAT || error == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool VersionResourceIsIntact(const std::string& fileName) {
+    return CheckVersionResource(fileName) == ImageCheck::Intact;
+}
+
+VersionRead ReadVersionValue(const std::string& fileName, const char* keyName, std::string& value) {
+    value.clear();
+    if (keyName == nullptr) return VersionRead::Absent;
+    // A damaged image makes the platform's reader fault or overrun its buffer.
+    switch (CheckVersionResource(fileName)) {
+    case ImageCheck::Intact: break;
+    case ImageCheck::Damaged: return VersionRead::Absent;
+    case ImageCheck::Unreadable: return VersionRead::Failed;
+    }
+    DWORD unused = 0;
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD size = ::GetFileVersionInfoSizeA(fileName.c_str(), &unused);
+    if (size == 0) return MeansNoResource(::GetLastError()) ? VersionRead::Absent : VersionRead::Failed;
+
+    // Runs on the refresh worker too: an allocation failure is a read to try again.
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[size]);
-    if (!block) return std::string();
-    if (!::GetFileVersionInfoA(fileName.c_str(), 0, size, block.get())) return std::string();
+    if (!block || !::GetFileVersionInfoA(fileName.c_str(), 0, size, block.get())) return VersionRead::Failed;
 
     void* translation = nullptr;
     UINT translationLength = 0;
-    if (!::VerQueryValueA(block.get(), "\\VarFileInfo\\Translation", &translation, &translationLength)) return std::string();
-    if (translation == nullptr || translationLength < sizeof(std::uint32_t)) return std::string();
+    if (!::VerQueryValueA(block.get(), "\\VarFileInfo\\Translation", &translation, &translationLength) ||
+        translation == nullptr || translationLength < sizeof(std::uint32_t))
+        return VersionRead::Absent;
     std::uint32_t first = 0;
     std::memcpy(&first, translation, sizeof first);
 
     const std::uintptr_t arguments[] = {first & 0xFFFFu, first >> 16, reinterpret_cast<std::uintptr_t>(keyName)};
     const std::string path = FormatText("\\StringFileInfo\\%.4x%.4x\\%s", arguments);
 
-    void* value = nullptr;
+    void* found = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block.get(), path.c_str(), &value, &length) || value == nullptr || length <= 1) return std::string();
+    if (!::VerQueryValueA(block.get(), path.c_str(), &found, &length) || found == nullptr || length <= 1)
+        return VersionRead::Absent;
 
     // The reported length counts the terminating zero. Never read past the
     // block, whatever a damaged resource claims.
     std::size_t count = length - 1;
-    const auto* characters = static_cast<const unsigned char*>(value);
+    const auto* characters = static_cast<const unsigned char*>(found);
     if (characters >= block.get() && characters < block.get() + size) {
         const std::size_t available = static_cast<std::size_t>(block.get() + size - characters);
         if (count > available) count = available;
     }
-    return StringFromBuffer(static_cast<const char*>(value), count);
+    value = StringFromBuffer(static_cast<const char*>(found), count);
+    return value.empty() ? VersionRead::Absent : VersionRead::Found;
+}
+
+std::string ReadVersionString(const std::string& fileName, const char* keyName) {
+    std::string value;
+    ReadVersionValue(fileName, keyName, value);
+    return value;
 }
 
 }  // namespace pelorin

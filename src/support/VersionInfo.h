@@ -5,6 +5,17 @@
 
 namespace pelorin {
 
+// What one read of a version string found.
+enum class VersionRead {
+    Found,   // the value is there
+    Absent,  // the file was read: it has no such value (no resource, no translation, no key, damaged)
+    Failed,  // the file could not be read now (gone, locked, a stalled share): worth another try later
+};
+
+// The value of keyName in the version resource of fileName into value (the
+// empty text unless Found).
+VersionRead ReadVersionValue(const std::string& fileName, const char* keyName, std::string& value);
+
 // The value of keyName ("FileDescription", "CompanyName", ...) in the version
 // resource of fileName, or the empty text when any step finds nothing. A file
 // that fails VersionResourceIsIntact is not handed to the platform at all.

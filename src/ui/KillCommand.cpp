@@ -15,7 +15,7 @@ bool KillSelected(const MainForm& f) {
     // Without a creation time from the click nothing proves the PID still
     // names the clicked process.
     if (!f.SelectedCreation) return false;
-    return KillProcess(f.refresh.SelectedPid.load(), *f.SelectedCreation);
+    return KillProcess(f.refresh.SelectedPid.load(), *f.SelectedCreation, f.killApi ? *f.killApi : PlatformKillApi());
 }
 
 void ShowKillFailure(MainForm& f) {
@@ -42,7 +42,8 @@ void KillTaskClick(MainForm& f, Control*) noexcept {
     try {
         if (KillSelected(f)) {
             // At once, also while "No Refresh" is ticked; the refresh waits
-            // for a running worker refresh rather than overlap it.
+            // for a running worker refresh rather than overlap it. The kill
+            // itself waited without the refresh's gate.
             RefreshProcessList(f.refresh);
             return;
         }

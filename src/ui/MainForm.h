@@ -7,6 +7,8 @@
 // close and destroy steps through ShellHooks, so this layer never includes it.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +23,7 @@ namespace pelorin {
 
 struct MainForm;
 struct StartupOptions;  // the shell's start-up configuration (src/app/Startup.h)
+struct KillApi;         // the kill's platform calls (src/support/SystemInfo.h)
 
 struct ShellHooks {
     void (*initMainForm)(MainForm& form) = nullptr;
@@ -57,10 +60,17 @@ struct MainForm {
     ProcessListState refresh;  // RefreshEnabled, ProcessRowCount, SelectedPid, samples
     SysUsageState usage;       // CpuUsage, MemLoadText, CpuText
     std::string SelectedName;  // the "Process Name" cell of the selected row
-    // When the selected process was created, read at the click; none when it
-    // could not be opened then. "Kill Task" ends only that process.
+    // When the selected process was created, as the refresh read it for the
+    // clicked row; none when it could not be read. "Kill Task" ends only that
+    // process.
     std::optional<std::uint64_t> SelectedCreation;
+    const KillApi* killApi = nullptr;  // null: the platform's; tests put their own in
     bool TestMode = false;     // a "testing.log" file beside the program
+    // The close: the workers must have stopped by closeDeadline; the
+    // settings are saved once.
+    bool closing = false;
+    DWORD closeDeadline = 0;
+    bool settingsSaved = false;
 
     ShellHooks shell;
     const StartupOptions* startup = nullptr;  // read by the shell only

@@ -6,7 +6,6 @@
 #include "catalogue/VariablesUnit.h"
 #include "controls/ListView.h"
 #include "support/FastStrings.h"
-#include "support/SystemInfo.h"
 #include "support/VersionInfo.h"
 #include "ui/MainForm.h"
 
@@ -24,21 +23,25 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-void SelectClickedRow(MainForm& f) {
-    Control* list = f.lvProcesses;
-    // No row selected (-1) reads as empty cells: PID 0 and no name.
-    const std::int32_t row = CurrentIndex(list);
-    std::string name = GetItemText(list, row, kNameColumn);
-    const auto pid = static_cast<std::uint32_t>(TextToInt(GetItemText(list, row, kPidColumn)));
-    const std::string path = GetItemText(list, row, kPathColumn);
+std::string CellOf(const ListRow* row, std::size_t column) {
+    return row != nullptr && column < row->cells.size() ? row->cells[column] : std::string();
+}
 
-    // The creation time tells the clicked process from a later one that gets
-    // its PID; "Kill Task" ends only the former.
-    std::uint64_t creation = 0;
+void SelectClickedRow(MainForm& f) {
+    // No row clicked reads as empty cells: PID 0 and no name.
+    const ListRow* row = ClickedRow(f.lvProcesses);
+    std::string name = CellOf(row, kNameColumn);
+    const auto pid = static_cast<std::uint32_t>(TextToInt(CellOf(row, kPidColumn)));
+    const std::string path = CellOf(row, kPathColumn);
+
+    // The creation time the refresh read for the row tells its process from
+    // a later one that gets the PID; "Kill Task" ends only the former.
     f.SelectedCreation.reset();
-    if (ReadProcessCreationTime(pid, creation)) f.SelectedCreation = creation;
+    if (row != nullptr && row->data != 0) f.SelectedCreation = row->data;
     f.SelectedName = std::move(name);
     f.refresh.SelectedPid = pid;
+    // The highlight follows, wherever a refresh has put the row meanwhile.
+    ReselectProcess(f.refresh, pid);
 
     SetCaption(f.Form, SelectionCaption(pid, f.SelectedName));
     // Such a path has no modules to show: the list keeps what it showed.
@@ -63,14 +66,6 @@ bool IsSystemImagePath(std::string_view path) {
            StartsWith(lower, NtPathPrefix);
 }
 
-std::vector<ModuleRecord> PlatformModules(std::uint32_t pid) {
-    std::vector<ModuleRecord> modules;
-    ModuleSnapshot snapshot(pid);
-    ModuleRecord module;
-    while (snapshot.Next(module)) modules.push_back(module);
-    return modules;
-}
-
 void FillModuleDetails(Control* list, std::string_view processName, std::uint32_t pid, ModuleLister modules) {
     ClearItems(list);
     BeginUpdate(list);
@@ -82,9 +77,10 @@ void FillModuleDetails(Control* list, std::string_view processName, std::uint32_
             if (module.path.empty()) continue;
             const std::int32_t row = InsertItem(list, count, module.name);
             if (row < 0) continue;
+            const std::string& file = module.versionPath.empty() ? module.path : module.versionPath;
             SetItemText(list, row, 1, module.path);
-            SetItemText(list, row, 2, ReadVersionString(module.path, "FileDescription"));
-            SetItemText(list, row, 3, ReadVersionString(module.path, "CompanyName"));
+            SetItemText(list, row, 2, ReadVersionString(file, "FileDescription"));
+            SetItemText(list, row, 3, ReadVersionString(file, "CompanyName"));
             ++count;
         }
     } catch (...) {

@@ -15,9 +15,11 @@ namespace pelorin {
 struct MainForm;
 
 // A left or right click in lvProcesses; the right click runs it before the
-// popup menu opens, so "Kill Task" acts on the row that was clicked. Records
-// the row's name, PID and the process's creation time, writes the caption and
-// fills lvModules unless the row's image path names no real file.
+// popup menu opens, so "Kill Task" acts on the row that was clicked. Takes
+// the row the mouse went down on (not the highlighted one, which a refresh
+// landing meanwhile may have moved): records its name, PID and the creation
+// time the refresh read for it, moves the highlight to it, writes the caption
+// and fills lvModules unless the row's image path names no real file.
 void ProcessListClick(MainForm& form, Control* sender) noexcept;
 // Scrolls row 19 of lvProcesses into view and shows lvModules' column 1
 // header in the caption.
@@ -31,15 +33,11 @@ std::string SelectionCaption(std::uint32_t pid, std::string_view name);
 // without case).
 bool IsSystemImagePath(std::string_view path);
 
-// The modules of one process in the platform's order (pid 0: this program);
-// none when the process cannot be read.
-using ModuleLister = std::vector<ModuleRecord> (*)(std::uint32_t pid);
-std::vector<ModuleRecord> PlatformModules(std::uint32_t pid);
-
 // Rebuilds the module-details list: one row per module with a path (name,
 // path, file description, company), the column 1 header naming processName
 // and the column 0 header counting the rows.
+using ModuleLister = std::vector<ModuleRecord> (*)(std::uint32_t pid);
 void FillModuleDetails(Control* list, std::string_view processName, std::uint32_t pid,
-                       ModuleLister modules = &PlatformModules);
+                       ModuleLister modules = &ListProcessModules);
 
 }  // namespace pelorin
