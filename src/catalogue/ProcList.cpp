@@ -141,6 +141,15 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
     return true;
 }
 
+// The row whose "PID" cell holds pid, or -1.
+std::int32_t RowOfPid(Control* list, std::uint32_t pid) {
+    const std::int32_t count = ItemCount(list);
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (static_cast<std::uint32_t>(TextToInt(GetItemText(list, i, kPidColumn))) == pid) return i;
+    }
+    return -1;
+}
+
 // Interface thread: the whole rebuild of the list in one step.
 void ApplyRows(void* context) noexcept {
     const auto& batch = *static_cast<const ApplyBatch*>(context);
@@ -158,7 +167,6 @@ void ApplyRows(void* context) noexcept {
         BeginUpdate(list);
         ClearItems(list);
         std::int32_t count = 0;
-        std::int32_t newTop = -1;
         for (const RowTexts& row : *batch.rows) {
             const std::int32_t index = InsertItem(list, count, row.cells[0]);
             if (index < 0) continue;
@@ -167,14 +175,19 @@ void ApplyRows(void* context) noexcept {
             }
             // What "Kill Task" checks: the process this row shows.
             SetItemData(list, index, row.creation);
-            if (newTop < 0 && oldTop >= 0 && row.pid == topPid) newTop = index;
             ++count;
         }
-        // Gone: keep the place in the list instead.
-        if (oldTop >= 0) SetTopIndex(list, newTop >= 0 ? newTop : oldTop);
-        EndUpdate(list);
+        // In the order the user chose by a header, if any.
+        SortRows(list);
         state.ProcessRowCount = count;
         ReselectProcess(state, state.SelectedPid.load());
+        // After the selection, which some platforms scroll into view.
+        if (oldTop >= 0) {
+            // Gone: keep the place in the list instead.
+            const std::int32_t newTop = RowOfPid(list, topPid);
+            SetTopIndex(list, newTop >= 0 ? newTop : oldTop);
+        }
+        EndUpdate(list);
     } catch (...) {
         // Out of memory half way: never leave the list frozen.
         while (list != nullptr && list->updateCount > 0) EndUpdate(list);
@@ -320,15 +333,8 @@ double ComputeCpuUsage(ProcessListState& state, std::int32_t entry) {
 }
 
 void ReselectProcess(ProcessListState& state, std::uint32_t pid) {
-    Control* list = state.lvProcesses;
-    const std::int32_t count = ItemCount(list);
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (static_cast<std::uint32_t>(TextToInt(GetItemText(list, i, kPidColumn))) == pid) {
-            SetCurrentIndex(list, i);
-            return;
-        }
-    }
-    SetCurrentIndex(list, -1);
+    // No row with the PID: nothing is selected.
+    SetCurrentIndex(state.lvProcesses, RowOfPid(state.lvProcesses, pid));
 }
 
 std::uint32_t RefreshLoop(ProcessListState& state, WorkerThread* thread, ThreadMethod showCounts) {

@@ -5,8 +5,8 @@
 //
 // A refresh gathers every reading and cell text on the calling thread, then
 // applies the rows to the list in one call on the interface thread (frozen,
-// cleared, filled, scrolled back to the row that was on top, unfrozen,
-// selection re-applied). Two refreshes never overlap: a gate is held for the
+// cleared, filled, put in the order the user chose, selection re-applied,
+// scrolled back to the row that was on top, unfrozen). Two refreshes never overlap: a gate is held for the
 // whole refresh; the worker waits for it together with its stop event, the
 // interface thread waits while serving sent messages, so neither can deadlock
 // the other.

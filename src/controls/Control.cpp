@@ -229,6 +229,10 @@ void SetOnClose(Control* c, CloseEvent handler) {
     if (c) c->onClose = handler;
 }
 
+void SetOnKeyDown(Control* c, KeyEvent handler) {
+    if (c) c->onKeyDown = handler;
+}
+
 void SetOnMouseDown(Control* c, MouseEvent handler) {
     if (c) c->onMouseDown = handler;
 }

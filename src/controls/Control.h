@@ -120,6 +120,7 @@ struct Control : LayerObject {
     NotifyEvent onClick;
     CloseEvent onClose;
     MouseEvent onMouseDown;
+    KeyEvent onKeyDown;     // list views: a key pressed while the list has the focus
     NotifyEvent onDestroy;  // written directly by the program
 
     // List views.
@@ -146,6 +147,13 @@ struct Control : LayerObject {
     bool listPressed = false;
     std::optional<ListRow> listPressedRow;
     std::optional<ListRow> listClickedRow;
+    bool listTyping = false;               // a typed character is being handled
+    std::optional<ListRow> listFoundRow;   // the row typing jumped to, raised as a click next
+    // Sorting by a header click: how each column compares, the chosen column
+    // (-1: the rows' own order) and its direction.
+    std::vector<std::uint8_t> listSortKinds;
+    std::int32_t listSortColumn = -1;
+    bool listSortDescending = false;
     // Check boxes.
     bool checked = false;
     // Panels: 0 and 1 draw a frame edge (raised, lowered), 2 none.
@@ -220,6 +228,7 @@ void SetCursor(Control* control, HCURSOR cursor);
 void SetOnClick(Control* control, NotifyEvent handler);
 void SetOnClose(Control* control, CloseEvent handler);
 void SetOnMouseDown(Control* control, MouseEvent handler);
+void SetOnKeyDown(Control* control, KeyEvent handler);
 
 // Posts WM_CLOSE to the control's window.
 void CloseWindow(Control* control);

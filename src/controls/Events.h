@@ -58,6 +58,17 @@ struct MouseEvent {
     }
 };
 
+// OnKeyDown: the virtual-key code of a key pressed in the control.
+struct KeyEvent {
+    void (*code)(void* context, Control* sender, std::uint32_t key) = nullptr;
+    void* context = nullptr;
+
+    explicit operator bool() const noexcept { return code != nullptr; }
+    void operator()(Control* sender, std::uint32_t key) const {
+        if (code) code(context, sender, key);
+    }
+};
+
 // A worker thread's body; its result becomes the thread's exit code.
 struct ExecuteEvent {
     std::uint32_t (*code)(void* context, WorkerThread* thread) = nullptr;
@@ -105,6 +116,14 @@ MouseEvent MakeMouseHandler(Context& context) noexcept {
     static_assert(std::is_invocable_r_v<void, decltype(Fn), Context&, Control*, const MouseInfo&>,
                   "handler must be void(Context&, Control*, const MouseInfo&)");
     return {[](void* c, Control* sender, const MouseInfo& mouse) { Fn(*static_cast<Context*>(c), sender, mouse); },
+            &context};
+}
+
+template <auto Fn, typename Context>
+KeyEvent MakeKeyHandler(Context& context) noexcept {
+    static_assert(std::is_invocable_r_v<void, decltype(Fn), Context&, Control*, std::uint32_t>,
+                  "handler must be void(Context&, Control*, std::uint32_t key)");
+    return {[](void* c, Control* sender, std::uint32_t key) { Fn(*static_cast<Context*>(c), sender, key); },
             &context};
 }
 

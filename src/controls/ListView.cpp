@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "controls/WindowCore.h"
+#include "support/FastStrings.h"
 
 namespace pelorin {
 namespace {
@@ -285,6 +287,129 @@ std::int32_t FindRow(const Control& lv, std::int32_t start, UINT flags, const Ch
     return -1;
 }
 
+// Whether row a goes before row b in the chosen order.
+bool SortsBefore(const Control& lv, const Row& a, const Row& b) {
+    const auto column = static_cast<std::size_t>(lv.listSortColumn);
+    static const std::string empty;
+    const std::string& x = column < a.cells.size() ? a.cells[column] : empty;
+    const std::string& y = column < b.cells.size() ? b.cells[column] : empty;
+    const std::string& first = lv.listSortDescending ? y : x;
+    const std::string& second = lv.listSortDescending ? x : y;
+    if (lv.listSortKinds[column] == kSortText) {
+        return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, first.data(), static_cast<int>(first.size()),
+                                second.data(), static_cast<int>(second.size())) == CSTR_LESS_THAN;
+    }
+    // A text that is no figure goes below every figure.
+    const auto figure = [](const std::string& text) {
+        const double value = SizeTextValue(text);
+        return std::isnan(value) ? -HUGE_VAL : value;
+    };
+    return figure(first) < figure(second);
+}
+
+bool SortChosen(const Control& lv) {
+    return lv.listSortColumn >= 0 && static_cast<std::size_t>(lv.listSortColumn) < lv.listSortKinds.size();
+}
+
+// Sorts the rows; the selected and focused rows go with their rows (while
+// frozen, once the platform catches up).
+void SortModel(Control& lv, HWND window) {
+    if (!SortChosen(lv) || lv.listRows.size() < 2) return;
+    KeepShown(lv);
+    std::vector<std::size_t> order(lv.listRows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return SortsBefore(lv, lv.listRows[a], lv.listRows[b]); });
+    std::vector<Row> sorted;
+    sorted.reserve(order.size());
+    std::vector<std::int32_t> moved(order.size());
+    for (std::size_t at = 0; at < order.size(); ++at) {
+        sorted.push_back(std::move(lv.listRows[order[at]]));
+        moved[order[at]] = static_cast<std::int32_t>(at);
+    }
+    lv.listRows = std::move(sorted);
+    if (lv.listClearPending) return;  // the selection goes anyway
+    const auto follow = [&](std::int32_t pending, UINT flag) {
+        const std::int32_t row = pending != kStays ? pending
+                                                  : static_cast<std::int32_t>(Send(window, LVM_GETNEXTITEM,
+                                                                                   static_cast<WPARAM>(-1), flag));
+        return row >= 0 && static_cast<std::size_t>(row) < moved.size() ? moved[static_cast<std::size_t>(row)] : pending;
+    };
+    lv.listSelectedAfter = follow(lv.listSelectedAfter, LVNI_SELECTED);
+    lv.listFocusedAfter = follow(lv.listFocusedAfter, LVNI_FOCUSED);
+    if (Frozen(lv)) return;
+    Settle(lv, window);
+    lv.listShown = {};
+    lv.listKeepsShown = false;
+    ::InvalidateRect(window, nullptr, TRUE);
+}
+
+void ShowSortArrows(const Control& lv, HWND window) {
+    const auto header = reinterpret_cast<HWND>(Send(window, LVM_GETHEADER, 0, 0));
+    for (std::int32_t column = 0; column < lv.columnCount; ++column) {
+        HDITEMA item = {};
+        item.mask = HDI_FORMAT;
+        if (!::SendMessageA(header, HDM_GETITEMA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item))) continue;
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == lv.listSortColumn) item.fmt |= lv.listSortDescending ? HDF_SORTDOWN : HDF_SORTUP;
+        ::SendMessageA(header, HDM_SETITEMA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void SortByHeader(Control& lv, std::int32_t column) {
+    if (column < 0 || static_cast<std::size_t>(column) >= lv.listSortKinds.size() ||
+        lv.listSortKinds[static_cast<std::size_t>(column)] == kSortNone)
+        return;
+    if (lv.listSortColumn == column) {
+        lv.listSortDescending = !lv.listSortDescending;
+    } else {
+        lv.listSortColumn = column;
+        lv.listSortDescending = lv.listSortKinds[static_cast<std::size_t>(column)] == kSortNumberLargestFirst;
+    }
+    SortModel(lv, lv.window);
+    ShowSortArrows(lv, lv.window);
+    const auto selected = static_cast<std::int32_t>(Send(lv.window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (selected >= 0) Send(lv.window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(selected), FALSE);
+}
+
+// Ctrl+C: the selected row's cells, tab-separated, as ANSI text.
+void CopySelectedRow(const Control& lv) {
+    const auto row = static_cast<std::int32_t>(Send(lv.window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    const std::optional<Row> shown = ShownRow(lv, row);
+    if (!shown) return;
+    std::string text;
+    for (std::int32_t column = 0; column < std::max<std::int32_t>(lv.columnCount, 1); ++column) {
+        if (column > 0) text += '\t';
+        if (static_cast<std::size_t>(column) < shown->cells.size()) text += shown->cells[static_cast<std::size_t>(column)];
+    }
+    if (!::OpenClipboard(lv.window)) return;
+    ::EmptyClipboard();
+    if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+        if (void* bytes = ::GlobalLock(memory)) {
+            std::memcpy(bytes, text.c_str(), text.size() + 1);
+            ::GlobalUnlock(memory);
+            if (!::SetClipboardData(CF_TEXT, memory)) ::GlobalFree(memory);
+        } else {
+            ::GlobalFree(memory);
+        }
+    }
+    ::CloseClipboard();
+}
+
+// The text of the cell under the mouse when it is too wide for its column.
+const std::string* TruncatedCellUnderMouse(const Control& lv) {
+    LVHITTESTINFO hit = {};
+    if (!::GetCursorPos(&hit.pt) || !::ScreenToClient(lv.window, &hit.pt)) return nullptr;
+    const auto row = static_cast<std::int32_t>(Send(lv.window, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    const std::string* text = ShownCell(lv, row, hit.iSubItem);
+    if (row < 0 || text == nullptr || text->empty()) return nullptr;
+    // The list leaves a few pixels on each side of a cell's text.
+    constexpr int kCellMargin = 12;
+    const auto needed = static_cast<int>(Send(lv.window, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text->c_str())));
+    const auto width = static_cast<int>(Send(lv.window, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(hit.iSubItem), 0));
+    return needed + kCellMargin > width ? text : nullptr;
+}
+
 }  // namespace
 
 Control* CreateListView(Control* parent, std::uint8_t viewStyle, std::uint32_t options) {
@@ -530,6 +655,16 @@ void EndUpdate(Control* lv) {
     if (lv->window == nullptr || !OnListThread(lv, end)) end(lv->window);
 }
 
+void SetColumnSorts(Control* lv, std::initializer_list<SortKind> kinds) {
+    if (lv == nullptr) return;
+    lv->listSortKinds.assign(kinds.begin(), kinds.end());
+}
+
+void SortRows(Control* lv) {
+    if (lv == nullptr || !SortChosen(*lv)) return;
+    OnListThread(lv, [&](HWND window) { SortModel(*lv, window); });
+}
+
 namespace core {
 
 void ListViewCreated(Control& lv, HWND window) {
@@ -537,7 +672,23 @@ void ListViewCreated(Control& lv, HWND window) {
     if (!lv.listRows.empty()) TellCount(lv, window);
 }
 
-bool ListViewMessage(Control& lv, UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
+bool ListViewMessage(Control& lv, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_CHAR) {
+        // Typing searches the rows (LVN_ODFINDITEM) and moves the selection;
+        // the row found then counts as clicked.
+        lv.listTyping = true;
+        result = ::DefSubclassProc(lv.window, message, wParam, lParam);
+        lv.listTyping = false;
+        if (lv.listFoundRow) {
+            lv.listClickedRow = std::exchange(lv.listFoundRow, std::nullopt);
+            if (lv.onClick) {
+                const NotifyEvent handler = lv.onClick;
+                handler(&lv);
+            }
+            lv.listClickedRow.reset();
+        }
+        return true;
+    }
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) {
         // The row under the mouse as the user sees it now: a refresh may
         // rebuild the rows before the click is reported, at button up.
@@ -597,11 +748,40 @@ bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
     case LVN_ODFINDITEMA: {
         const auto& find = reinterpret_cast<const NMLVFINDITEMA&>(header);
         result = FindRow(lv, find.iStart, find.lvfi.flags, find.lvfi.psz);
+        if (lv.listTyping && result >= 0) lv.listFoundRow = ShownRow(lv, static_cast<std::int32_t>(result));
         return true;
     }
     case LVN_ODFINDITEMW: {
         const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
         result = FindRow(lv, find.iStart, find.lvfi.flags, find.lvfi.psz);
+        if (lv.listTyping && result >= 0) lv.listFoundRow = ShownRow(lv, static_cast<std::int32_t>(result));
+        return true;
+    }
+    case LVN_COLUMNCLICK:
+        SortByHeader(lv, reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+        result = 0;
+        return true;
+    case LVN_KEYDOWN: {
+        const WORD key = reinterpret_cast<const NMLVKEYDOWN&>(header).wVKey;
+        if (key == 'C' && (::GetKeyState(VK_CONTROL) & 0x8000)) {
+            CopySelectedRow(lv);
+        } else if (lv.onKeyDown) {
+            const KeyEvent handler = lv.onKeyDown;
+            handler(&lv, key);
+        }
+        result = 0;
+        return true;
+    }
+    case LVN_GETINFOTIPA: {
+        auto& tip = reinterpret_cast<NMLVGETINFOTIPA&>(const_cast<NMHDR&>(header));
+        CopyText(TruncatedCellUnderMouse(lv), tip.pszText, tip.cchTextMax);
+        result = 0;
+        return true;
+    }
+    case LVN_GETINFOTIPW: {
+        auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
+        CopyText(TruncatedCellUnderMouse(lv), tip.pszText, tip.cchTextMax);
+        result = 0;
         return true;
     }
     default:

@@ -18,12 +18,17 @@
 //
 // A left and a right click both raise OnClick (the right click before the
 // popup menu opens); while it runs, ClickedRow answers the row that was
-// clicked, as it showed when the button went down. The keyboard's menu key opens the popup below the current
-// row without raising OnClick. Typing jumps to the next row whose item text
-// begins with what was typed.
+// clicked, as it showed when the button went down. The keyboard's menu key
+// opens the popup below the current row without raising OnClick. Typing
+// jumps to the next row whose item text begins with what was typed and
+// raises OnClick for that row, as a click on it would. Other keys raise
+// OnKeyDown; Ctrl+C puts the selected row on the clipboard as its cell texts
+// separated by tabs (ANSI text). A cell too narrow for its text shows the
+// whole text in a tip while the mouse rests on it.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -69,6 +74,23 @@ void EnsureVisible(Control* listView, std::int32_t row, bool partialOk);
 // (as far as the list can scroll). Keep the user's place across a rebuild.
 std::int32_t TopIndex(Control* listView);
 void SetTopIndex(Control* listView, std::int32_t row);
+
+// How a column's texts compare when the user sorts the list by it.
+enum SortKind : std::uint8_t {
+    kSortNone = 0,           // the column does not sort
+    kSortText,               // case-insensitive, A to Z first
+    kSortNumber,             // as figures ("980K" < "2.42M"), smallest first
+    kSortNumberLargestFirst  // as figures, largest first (memory, processor share)
+};
+// Lets the user sort the list by clicking a column header (one kind per
+// column, in order). A second click on the same header reverses the order;
+// the header shows the direction. Ties keep the rows' own order, and with no
+// column chosen the rows stay as they were added. The order lasts until the
+// list is destroyed; rows added later take it when SortRows runs.
+void SetColumnSorts(Control* listView, std::initializer_list<SortKind> kinds);
+// Puts the rows in the order the user chose (nothing while none is chosen);
+// the selected and focused rows go with their rows.
+void SortRows(Control* listView);
 
 // Nested; while the counter is above 0 the platform list is told nothing and
 // keeps showing (and answering other programs with) the rows it showed. The

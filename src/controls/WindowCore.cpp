@@ -379,7 +379,10 @@ void CreateWindowTree(Control& c) {
             DWORD ex = 0;
             if (c.options & (1u << 11)) ex |= LVS_EX_GRIDLINES;
             if (c.options & (1u << 16)) ex |= LVS_EX_FULLROWSELECT;
-            ::SendMessageA(window, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, ex);
+            // Cells too narrow for their text show it whole in a tip.
+            ex |= LVS_EX_LABELTIP | LVS_EX_INFOTIP;
+            ::SendMessageA(window, LVM_SETEXTENDEDLISTVIEWSTYLE,
+                           LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_INFOTIP, ex);
             ApplyListColors(c);
             ListViewCreated(c, window);
         }

@@ -281,6 +281,36 @@ std::string SizeToText(double value) {
     return text;
 }
 
+double SizeTextValue(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    double value = 0, scale = 1;
+    bool digits = false, point = false;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+            if (point) scale /= 10;
+            value = value * 10 + (c - '0');
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (!digits) return std::nan("");
+    double unit = 1;
+    if (i < text.size()) {
+        static constexpr std::string_view kSuffixes = "KMGT";
+        const std::size_t step = kSuffixes.find(text[i]);
+        if (step == std::string_view::npos || i + 1 != text.size()) return std::nan("");
+        for (std::size_t s = 0; s <= step; ++s) unit *= 1024;
+    }
+    const double figure = value * scale * unit;
+    return negative ? -figure : figure;
+}
+
 std::string FloatToText(double value) {
     if (value == 0) return "0";
     if (std::isnan(value)) return "NAN";

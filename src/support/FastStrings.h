@@ -43,6 +43,10 @@ std::int32_t TextToInt(std::string_view text);
 std::string DecimalToText(double value);
 // A byte count with up to four K/M/G/T steps, its digits as DecimalToText.
 std::string SizeToText(double value);
+// The figure a SizeToText or DecimalToText text stands for, for comparing
+// such texts: "980K" is 980 x 1024, "2.42M" 2.42 x 1024^2, "3.12" is 3.12.
+// NaN for a text that is no such figure.
+double SizeTextValue(std::string_view text);
 // Plain decimal with at most 15 significant digits, never an exponent.
 std::string FloatToText(double value);
 // Six passes, each replacing the first occurrence (case-sensitive). Answers

@@ -53,4 +53,8 @@ void KillTaskClick(MainForm& f, Control*) noexcept {
     }
 }
 
+void ProcessListKey(MainForm& f, Control* sender, std::uint32_t key) noexcept {
+    if (key == VK_DELETE) KillTaskClick(f, sender);
+}
+
 }  // namespace pelorin

@@ -15,6 +15,9 @@ struct MainForm;
 // that was clicked) and rebuilds the process list at once; when it was not
 // ended, shows the failure message owned by the main window.
 void KillTaskClick(MainForm& form, Control* sender) noexcept;
+// A key pressed in the process list: Delete is "Kill Task", with the same
+// checks and the same failure message.
+void ProcessListKey(MainForm& form, Control* sender, std::uint32_t key) noexcept;
 
 // Failed to kill task: "name" PID: N
 std::string KillFailureText(std::string_view name, std::uint32_t pid);

@@ -166,6 +166,11 @@ void BuildMainForm(MainForm& f, Control* app, const ShellHooks& shell) {
     SetAnchors(f.lvModules, true, true, true, true);
     AttachPopupMenu(f.lvProcesses, f.mnuList);
     SetOnClick(f.lvProcesses, MakeNotify<&ProcessListClick>(f));
+    SetOnKeyDown(f.lvProcesses, MakeKeyHandler<&ProcessListKey>(f));
+    // A header click sorts for the rest of the run: names A to Z, PIDs from
+    // the lowest, memory and processor share from the largest.
+    SetColumnSorts(f.lvProcesses, {kSortText, kSortNumber, kSortNumberLargestFirst, kSortNumberLargestFirst,
+                                   kSortText, kSortText, kSortText});
     SetOnClick(f.chkMoreInfo, MakeNotify<&MoreInfoClick>(f));
     SetOnClick(f.chkOnTop, MakeNotify<&OnTopClick>(f));
 

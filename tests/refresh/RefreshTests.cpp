@@ -1,0 +1,222 @@
+// The list refresh over a scripted machine into a real list view: the cells,
+// the processor figures, what is left out, the selection, the gate.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "catalogue/ProcList.h"
+#include "common/TestSupport.h"
+#include "controls/Button.h"
+#include "controls/Form.h"
+#include "controls/ListView.h"
+#include "refresh/ScriptedPlatform.h"
+#include "support/FastStrings.h"
+
+namespace pelorin {
+namespace {
+
+using test::script;
+using test::ScriptedProcess;
+using Rows = std::vector<std::vector<std::string>>;
+
+constexpr int kMem = 2, kCpu = 3, kPath = 4, kDescription = 5;
+
+class Refresh : public ::testing::Test {
+protected:
+    void SetUp() override {
+        script = test::Script{};
+        form = CreateForm(nullptr, "refresh");
+        SetClientSize(form, 600, 200);
+        state.lvProcesses = CreateListView(form, 3, 0);
+        SetSize(state.lvProcesses, 600, 200);
+        state.chkShowKnown = CreateCheckBox(form, "known");
+        state.chkMoreInfo = CreateCheckBox(form, "more");
+        for (int c = 0; c < 7; ++c) AddColumn(state.lvProcesses, "c", 0, 60);
+        SetColumnSorts(state.lvProcesses, {kSortText, kSortNumber, kSortNumberLargestFirst, kSortNumberLargestFirst});
+        CreateSampleLists(state);
+        state.source = source.get();
+        state.RefreshEnabled = true;
+    }
+    void TearDown() override {
+        ReleaseSampleLists(state);
+        Destroy(form);
+    }
+    // One refresh, a second after the one before; listAt is when its list was read.
+    void Run(DWORD elapsed = 1000) {
+        script.now += elapsed;
+        listAt = script.now;
+        RefreshProcessList(state);
+    }
+    Rows Cells() {
+        Rows rows;
+        for (int r = 0; r < ItemCount(state.lvProcesses); ++r) {
+            rows.emplace_back();
+            for (int c = 0; c < 7; ++c) rows.back().push_back(GetItemText(state.lvProcesses, r, c));
+        }
+        return rows;
+    }
+    std::string Cell(std::uint32_t pid, int column) {
+        for (const auto& row : Cells())
+            if (row[1] == std::to_string(pid)) return row[column];
+        return "<no row>";
+    }
+    std::vector<std::string> Column(int column) {
+        std::vector<std::string> cells;
+        for (const auto& row : Cells()) cells.push_back(row[column]);
+        return cells;
+    }
+
+    Control* form = nullptr;
+    DWORD listAt = 0;
+    std::unique_ptr<ProcessSource> source = CreatePlatformProcessSource(test::ScriptedPlatform());
+    ProcessListState state;
+};
+
+TEST(CpuOverflowLimit, IsOneHundredPerProcessorPlusTwo) {
+    EXPECT_EQ(CpuOverflowLimit(1), 102.0);
+    EXPECT_EQ(CpuOverflowLimit(4), 402.0);
+    EXPECT_EQ(CpuOverflowLimit(0), 102.0);
+}
+
+TEST_F(Refresh, TheProcessorFigureIsTheShareOfOneProcessorBetweenTwoSamples) {
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    const double limit = CpuOverflowLimit(info.dwNumberOfProcessors);
+    struct Case {
+        double share;  // of one processor, per cent
+        DWORD elapsed;
+        std::uint64_t creationLater;
+        const char* shown;
+    } cases[] = {
+        {5, 1000, 1, "5"},     {5.0 / 3, 3000, 1, "1.66"},      {101.999, 1000, 1, "101.99"},
+        {limit, 1000, 1, nullptr}, {limit + 0.5, 1000, 1, "0"}, {-0.5, 1000, 1, "0"},
+        {5, 0, 1, "0"},        {5, 1000, 2, "0"},  // another process under the same PID
+    };
+    std::uint32_t pid = 100;
+    for (const Case& c : cases) {
+        script.processes.push_back({pid, L"p.exe", 0, 1000000, 1000000});
+        Run();
+        EXPECT_EQ(Cell(pid, kCpu), "0") << "first sample";
+        // 100 ns units: a share s over t ms is s * t * 100 of them.
+        script.processes.back().kernel += static_cast<std::uint64_t>(std::llround(c.share * (c.elapsed ? c.elapsed : 1000) * 100));
+        script.processes.back().creation = c.creationLater;
+        Run(c.elapsed);
+        const std::string expected = c.shown ? c.shown : DecimalToText(limit);
+        EXPECT_EQ(Cell(pid, kCpu), expected) << "share " << c.share << " over " << c.elapsed << " ms";
+        script.processes.clear();
+        ++pid;
+    }
+}
+
+// The clock is read with the list, not after each process's reads: the lag
+// behind earlier rows (paths of new processes, version strings) changes from
+// one refresh to the next and must not change a figure.
+TEST_F(Refresh, TheClockOfEveryRowIsThatOfTheListRead) {
+    script.readCost = 250;
+    script.processes = {{100, L"a.exe"}, {200, L"b.exe"}, {300, L"c.exe"}};
+    Run();
+    for (int pass = 0; pass < 2; ++pass) {
+        // New processes before the others: their paths are read first.
+        script.processes.insert(script.processes.begin(), {static_cast<std::uint32_t>(400 + pass), L"new.exe"});
+        for (ScriptedProcess& p : script.processes) p.user += 100000;  // 10 ms each
+        const DWORD before = listAt;
+        Run();
+        const std::string expected = DecimalToText(1000.0 / (listAt - before));
+        for (std::uint32_t pid : {100u, 200u, 300u}) EXPECT_EQ(Cell(pid, kCpu), expected) << pid << " pass " << pass;
+    }
+}
+
+TEST_F(Refresh, KnownAndPseudoProcessesAreLeftOutAndMoreInfoReadsTheStrings) {
+    script.processes = {{0, L""}, {4, L"System"}, {8, L"svchost.exe"}, {100, L"app.exe"}, {200, L"shut.exe"}};
+    script.processes[4].opens = false;
+    script.versions["C:\\apps\\app.exe|FileDescription"] = {VersionRead::Found, "App"};
+    script.versions["C:\\apps\\app.exe|CompanyName"] = {VersionRead::Found, "Maker"};
+    Run();
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"app.exe", "shut.exe"}));
+    EXPECT_EQ(Cells()[0], (std::vector<std::string>{"app.exe", "100", "0", "0", "C:\\apps\\app.exe", "--", "--"}));
+    EXPECT_EQ(state.ProcessRowCount.load(), 2);
+    SetChecked(state.chkShowKnown, true);
+    SetChecked(state.chkMoreInfo, true);
+    Run();
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"svchost.exe", "app.exe", "shut.exe"}));
+    EXPECT_EQ(Cells()[1][kDescription], "App");
+    EXPECT_EQ(Cells()[1][kDescription + 1], "Maker");
+    // Refused: no memory, no path, and no strings to read.
+    EXPECT_EQ(Cells()[2], (std::vector<std::string>{"shut.exe", "200", "0", "0", "-", "", ""}));
+}
+
+TEST_F(Refresh, TimesAreNeverCarriedOverFromTheRowBefore) {
+    // Had the refused process kept the busy one's times, it would show their difference.
+    script.processes = {{100, L"busy.exe", 0, 0, 10000000}, {200, L"shut.exe", 0, 0, 20000000}};
+    script.processes[1].opens = false;
+    Run();
+    script.processes[0].user += 500000;
+    script.processes[1].opens = true;  // now readable, with times of its own
+    Run();
+    EXPECT_EQ(Cell(100, kCpu), "5");
+    EXPECT_EQ(Cell(200, kCpu), "0");
+}
+
+TEST_F(Refresh, TheSelectedProcessAndTheTopRowStayAcrossTheRebuild) {
+    for (std::uint32_t pid = 100; pid < 160; ++pid) script.processes.push_back({pid, L"p.exe"});
+    Run();
+    state.SelectedPid = 150;
+    SetTopIndex(state.lvProcesses, 30);
+    const std::string topPid = GetItemText(state.lvProcesses, TopIndex(state.lvProcesses), 1);
+    script.processes.insert(script.processes.begin(), {90, L"new.exe"});
+    Run();
+    EXPECT_EQ(GetItemText(state.lvProcesses, TopIndex(state.lvProcesses), 1), topPid);
+    EXPECT_EQ(GetItemText(state.lvProcesses, CurrentIndex(state.lvProcesses), 1), "150");
+    std::erase_if(script.processes, [](const ScriptedProcess& p) { return p.pid == 150; });
+    Run();
+    EXPECT_EQ(CurrentIndex(state.lvProcesses), -1);
+    EXPECT_EQ(state.SelectedPid.load(), 150u);
+}
+
+TEST_F(Refresh, AHeaderSortHoldsAcrossRefreshesWithTheSelectionKept) {
+    script.processes = {{100, L"a.exe", 3u << 20}, {200, L"b.exe", 900u << 10}, {300, L"c.exe", 2u << 30}};
+    Run();
+    state.SelectedPid = 100;
+    NMLISTVIEW click = {};
+    click.hdr = {Handle(state.lvProcesses), 0, static_cast<UINT>(LVN_COLUMNCLICK)};
+    click.iSubItem = kMem;
+    ::SendMessageA(Handle(form), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
+    EXPECT_EQ(Column(kMem), (std::vector<std::string>{"2G", "3M", "900K"}));
+    script.processes[1].workingSet = 5u << 20;
+    Run();
+    EXPECT_EQ(Column(kMem), (std::vector<std::string>{"2G", "5M", "3M"}));
+    EXPECT_EQ(GetItemText(state.lvProcesses, CurrentIndex(state.lvProcesses), 1), "100");
+    ::SendMessageA(Handle(form), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
+    EXPECT_EQ(Column(kMem), (std::vector<std::string>{"3M", "5M", "2G"}));
+}
+
+std::uint32_t RefreshOnce(ProcessListState& state, WorkerThread* thread) {
+    RefreshProcessList(state, thread);
+    return 0;
+}
+
+// The close turns refreshing off while a worker's refresh waits for the gate
+// (held by a kill's refresh): once it gets the gate it does nothing.
+TEST_F(Refresh, ARefreshWaitingForTheGateDoesNothingOnceRefreshingIsOff) {
+    script.processes = {{100, L"a.exe"}};
+    Run();
+    ASSERT_EQ(::WaitForSingleObject(state.refreshGate.Get(), 0), WAIT_OBJECT_0);
+    WorkerThread* worker = CreateWorkerThread();
+    worker->onExecute = MakeExecute<&RefreshOnce>(state);
+    Resume(worker);
+    ::Sleep(100);
+    state.RefreshEnabled = false;
+    script.processes.push_back({200, L"b.exe"});
+    const std::size_t reads = script.asked.size();
+    ::SetEvent(state.refreshGate.Get());
+    EXPECT_TRUE(test::WaitUntil([&] { return Terminated(worker); }));
+    EXPECT_EQ(script.asked.size(), reads);
+    EXPECT_EQ(ItemCount(state.lvProcesses), 1);
+    Destroy(worker);
+}
+
+}  // namespace
+}  // namespace pelorin

@@ -1,0 +1,136 @@
+// A scripted machine behind the refresh's platform source: its processes (as
+// the system's process list lays them out), what each answers when opened,
+// its files' version strings and stamps, and a clock that reading costs.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "catalogue/ProcessSource.h"
+
+namespace pelorin::test {
+
+struct ScriptedProcess {
+    std::uint32_t pid = 0;
+    std::wstring name;
+    std::uint32_t workingSet = 0;
+    std::uint64_t kernel = 0, user = 0, creation = 1;
+    std::string path = "C:\\apps\\app.exe";
+    bool opens = true;
+    bool otherBitness = false;
+};
+
+struct Script {
+    std::vector<ScriptedProcess> processes;
+    bool listReadable = true;
+    ULONG listNeeds = 0;           // the list fits only a buffer this large
+    std::vector<ULONG> asked;      // buffer lengths the list was asked with
+    DWORD now = 1000;              // the clock
+    DWORD readCost = 0;            // every image path or times read moves the clock on
+    int pathReads = 0, versionReads = 0;
+    std::map<std::string, std::pair<VersionRead, std::string>> versions;  // by file + "|" + key
+    std::map<std::string, FileStamp> stamps;
+    std::map<HANDLE, std::uint32_t> opened;
+};
+inline Script script;  // one test at a time
+
+constexpr std::size_t kEntrySize = 184;  // a 32-bit entry without its threads
+
+// The list as the 32-bit platform writes it into out: entries, then names,
+// with the name pointers into out itself. Answers the bytes written.
+inline std::size_t WriteSystemList(const std::vector<ScriptedProcess>& processes, unsigned char* out) {
+    std::size_t names = processes.size() * kEntrySize;
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+        const ScriptedProcess& p = processes[i];
+        unsigned char* e = out + i * kEntrySize;
+        std::memset(e, 0, kEntrySize);
+        const ULONG next = i + 1 < processes.size() ? kEntrySize : 0;
+        const auto put = [e](std::size_t at, const auto& value) { std::memcpy(e + at, &value, sizeof value); };
+        put(0, next);
+        put(32, p.creation);
+        put(40, p.user);
+        put(48, p.kernel);
+        put(56, static_cast<USHORT>(p.name.size() * 2));
+        put(60, reinterpret_cast<std::uintptr_t>(out + names));
+        put(68, static_cast<std::uintptr_t>(p.pid));
+        put(104, static_cast<SIZE_T>(p.workingSet));
+        std::memcpy(out + names, p.name.data(), p.name.size() * 2);
+        names += p.name.size() * 2 + 2;
+    }
+    return names;
+}
+
+inline LONG WINAPI ScriptedQuery(ULONG, PVOID buffer, ULONG length, PULONG returned) {
+    if (!script.listReadable) return -1;
+    script.asked.push_back(length);
+    const std::size_t needed = std::max<std::size_t>(script.processes.size() * 300, script.listNeeds);
+    if (length < needed) {
+        *returned = static_cast<ULONG>(needed);
+        return static_cast<LONG>(0xC0000004);  // the length does not fit
+    }
+    *returned = static_cast<ULONG>(WriteSystemList(script.processes, static_cast<unsigned char*>(buffer)));
+    return 0;
+}
+
+inline const ScriptedProcess* ScriptedByPid(std::uint32_t pid) {
+    for (const ScriptedProcess& p : script.processes)
+        if (p.pid == pid) return &p;
+    return nullptr;
+}
+
+inline const ScriptedProcess* ScriptedOf(HANDLE h) {
+    const auto it = script.opened.find(h);
+    return it != script.opened.end() ? ScriptedByPid(it->second) : nullptr;
+}
+
+inline const ProcessPlatform& ScriptedPlatform() {
+    static const ProcessPlatform platform{
+        &ScriptedQuery,
+        [] {
+            std::vector<SnapshotEntry> entries;
+            for (const ScriptedProcess& p : script.processes)
+                entries.push_back({p.pid, std::string(p.name.begin(), p.name.end())});
+            return entries;
+        },
+        [](std::uint32_t pid) {
+            const ScriptedProcess* p = ScriptedByPid(pid);
+            UniqueHandle h(p && p->opens ? ::CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr);
+            if (h) script.opened[h.Get()] = pid;
+            return h;
+        },
+        [](HANDLE h) { return ScriptedOf(h) ? ScriptedOf(h)->workingSet : 0u; },
+        [](HANDLE h) {
+            script.now += script.readCost;
+            const ScriptedProcess* p = ScriptedOf(h);
+            return p ? ProcessTimes{p->kernel, p->user, p->creation, true} : ProcessTimes{};
+        },
+        [](HANDLE h) {
+            ++script.pathReads;
+            script.now += script.readCost;
+            return ScriptedOf(h) ? ScriptedOf(h)->path : std::string("-");
+        },
+        [](HANDLE h) { return ScriptedOf(h) && ScriptedOf(h)->otherBitness; },
+        [](const std::string& path, FileStamp& stamp) {
+            const auto it = script.stamps.find(path);
+            if (it == script.stamps.end()) return false;
+            stamp = it->second;
+            return true;
+        },
+        [](const std::string& file, const char* key, std::string& value) {
+            ++script.versionReads;
+            const auto it = script.versions.find(file + "|" + key);
+            if (it == script.versions.end()) return value.clear(), VersionRead::Absent;
+            value = it->second.first == VersionRead::Found ? it->second.second : std::string();
+            return it->second.first;
+        },
+        [] { return script.now; },
+    };
+    return platform;
+}
+
+}  // namespace pelorin::test
