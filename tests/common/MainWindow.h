@@ -1,0 +1,39 @@
+// The program's real main window built inside a test program, on the test's
+// thread as its interface thread: no instance guard, workers only when asked,
+// the settings' save and the process's end counted instead of done.
+#pragma once
+
+#include "app/Startup.h"
+#include "common/TestSupport.h"
+#include "controls/AppObject.h"
+#include "ui/MainForm.h"
+
+namespace pelorin::test {
+
+struct MainWindow {
+    explicit MainWindow(bool workers = false, ProcessSource* source = nullptr) {
+        saves = ends = 0;
+        options.programFolder = folder.Path();
+        options.singleInstance = false;
+        options.startWorkers = workers;
+        options.saveSettings = [](MainForm&) { ++saves; };
+        options.endProcess = [] { ++ends; };
+        if (source != nullptr) form.refresh.source = source;
+        app = CreateAppObject("Pelorin");
+        CreateMainForm(form, app, options);
+        ::ShowWindow(Handle(form.Form), SW_SHOWNOACTIVATE);
+    }
+    ~MainWindow() { Destroy(app); }
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    HWND Window() { return Handle(form.Form); }
+
+    static inline int saves = 0, ends = 0;
+    TempFolder folder;  // the program's folder: no "testing.log" in it
+    StartupOptions options;
+    Control* app = nullptr;
+    MainForm form;
+};
+
+}  // namespace pelorin::test
