@@ -179,6 +179,12 @@ private:
     DWORD pid_ = 0;
 };
 
+// How many rounds a long case runs: more under scripts/soak (PELORIN_SOAK=1).
+inline int SoakCount(int normal, int soak) {
+    char value[8] = {};
+    return ::GetEnvironmentVariableA("PELORIN_SOAK", value, sizeof value) && value[0] == '1' ? soak : normal;
+}
+
 // Private bytes of this process (PagefileUsage: PrivateUsage is never filled
 // in under Wine); 0 on failure.
 inline std::uint64_t OwnPrivateBytes() {
