@@ -1,18 +1,10 @@
-# Cross toolchain: 32-bit Windows executables from Linux with MinGW-w64 (posix thread model:
-# GoogleTest needs std::mutex; the program itself uses Win32 primitives only).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
+# Cross toolchain of the main build: as mingw-i686-win32.cmake, but with the
+# posix thread model, because GoogleTest needs std::mutex. Pelorin.exe is not
+# built with it: the main build makes the program in a sub-build with the
+# toolchain named by PELORIN_PROGRAM_TOOLCHAIN.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686-win32.cmake)
 
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# CTest and test discovery run the executables under Wine.
-find_program(PELORIN_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${PELORIN_WINE})
+set(PELORIN_PROGRAM_TOOLCHAIN ${CMAKE_CURRENT_LIST_DIR}/mingw-i686-win32.cmake)

@@ -48,7 +48,18 @@ pelorin_start_wine() {
   wineserver -p >/dev/null 2>&1
   WINE_STARTED=1
   wine wineboot >/dev/null 2>&1 </dev/null
+  pelorin_wine_fonts
   pelorin_wine_settings "${1:-test}"
+}
+
+# Debian's Wine 8 reads fonts only from the prefix's Fonts folder (and
+# fontconfig's), and a new prefix gets none of Wine's own (fonts-wine): without
+# Marlett the caption buttons read "0 1 r", without Tahoma and MS Sans Serif
+# dialogs fall back to DejaVu. Programs started after the copy see them.
+pelorin_wine_fonts() {
+  local from=/usr/share/wine/fonts to="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -d "$from" ] && [ -d "$to" ] || return 0
+  [ -f "$to/marlett.ttf" ] || cp -n "$from"/* "$to"/
 }
 
 # The prefix's settings for test runs (the default) or for a user's desktop.

@@ -33,12 +33,12 @@
 #include "catalogue/ProcList.h"
 #include "catalogue/ProcessSnapshot.h"
 #include "catalogue/Systemlist.h"
+#include "common/TestSupport.h"
 #include "controls/AppObject.h"
 #include "controls/Button.h"
 #include "controls/Form.h"
 #include "controls/ListView.h"
 #include "controls/WorkerThread.h"
-#include "fixtures/ChildProcess.h"
 #include "support/VersionInfo.h"
 
 namespace pelorin::bench {
@@ -349,12 +349,12 @@ private:
     WorkerThread* thread_ = nullptr;
 };
 
-using Children = std::vector<std::unique_ptr<fixtures::ChildProcess>>;
+using Children = std::vector<std::unique_ptr<test::Child>>;
 
 bool StartChildren(Children& children, int count) {
     while (static_cast<int>(children.size()) < count) {
-        auto child = std::make_unique<fixtures::ChildProcess>();
-        if (!child->Start(std::string(), 30000)) {
+        auto child = std::make_unique<test::Child>();
+        if (!child->Start()) {
             std::fprintf(stderr, "could not start child %d\n", static_cast<int>(children.size()) + 1);
             return false;
         }
@@ -818,7 +818,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (name == "--pelorin") o.pelorinPath = value;
         else std::fprintf(stderr, "unknown option %s\n", name.c_str());
     }
-    if (o.pelorinPath.empty()) o.pelorinPath = fixtures::FixturePath("Pelorin.exe");
+    if (o.pelorinPath.empty()) o.pelorinPath = test::FixturePath("Pelorin.exe");
     std::sort(o.children.begin(), o.children.end());
     return o;
 }

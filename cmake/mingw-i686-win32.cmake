@@ -1,0 +1,19 @@
+# Cross toolchain: 32-bit Windows executables from Linux with MinGW-w64, win32
+# thread model: the runtime uses the platform's own threads and locks, so a
+# static Pelorin.exe links no POSIX threads library. Pelorin.exe is built with it.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# CTest and test discovery run the executables under Wine.
+find_program(PELORIN_WINE wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PELORIN_WINE})
