@@ -38,9 +38,8 @@ TEST(StatusLine, Table) {
 }
 
 // The sampler in a worker thread against scripted NtQuerySystemInformation
-// readings: one (CurrentTime, idle time) pair per pass, then a failing query.
-// Idle for 3 system deltas (26%), 2 (50.5 goes to 50%), no time passed (the
-// line stays), 3.984 (01%).
+// readings, one (CurrentTime, idle time) pair per pass, then a failing query:
+// idle for 3 system deltas (26%), 2 (50.5: 50%), no time (keeps the line), 3.984 (01%).
 struct Script {
     std::vector<std::pair<std::int64_t, std::int64_t>> passes = {
         {10000000, 1}, {20000000, 30000001}, {30000000, 50000001}, {30000000, 50000001}, {40000000, 89840001}};
@@ -73,7 +72,7 @@ TEST(Sampler, ScriptedRuns) {
     const struct {
         const char* what;
         SystemQueryFunction query;
-        LONG basicStatus;
+        LONG basic;
         std::vector<std::string> lines;
     } cases[] = {
         {"readings", &ScriptedQuery, 0, {"Mem:   CPU: 26%", mem + "50%", mem + "01%"}},
@@ -82,10 +81,10 @@ TEST(Sampler, ScriptedRuns) {
     };
     for (const auto& c : cases) {
         Script script;
-        script.basicStatus = c.basicStatus;
-        script.state.periodMs = 5;
+        script.basicStatus = c.basic;
         script.state.query = c.query;
         script.state.queryModule = "kernel32.dll";  // loaded, without that export
+        script.state.periodMs = 5;
         g_script = &script;
         Control* app = CreateAppObject("usage tests");  // serves Synchronize
         WorkerThread* thread = CreateWorkerThread();
