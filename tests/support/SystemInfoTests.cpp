@@ -22,7 +22,8 @@ TEST(SystemInfo, SystemDriveRootOfAnyWindowsFolder) {
 }
 
 TEST(SystemInfo, FoldersEndInABackslashAndMatchThePlatform) {
-    char windows[MAX_PATH + 1] = {}, system[MAX_PATH + 1] = {}, programFiles[MAX_PATH + 1] = {}, temp[MAX_PATH + 1] = {};
+    char windows[MAX_PATH + 1] = {}, system[MAX_PATH + 1] = {};
+    char programFiles[MAX_PATH + 1] = {}, temp[MAX_PATH + 1] = {};
     ASSERT_GT(::GetWindowsDirectoryA(windows, MAX_PATH), 0u);
     ASSERT_GT(::GetSystemDirectoryA(system, MAX_PATH), 0u);
     ASSERT_EQ(::SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);

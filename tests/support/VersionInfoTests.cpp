@@ -40,7 +40,8 @@ TEST(ReadVersionString, Fixtures) {
         {"nocompany", "FileDescription", "Nameless Maker"}, {"nocompany", "CompanyName", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ReadVersionString(Fixture(c.fixture), c.key), c.expected) << c.fixture << " " << (c.key ? c.key : "-");
+        const std::string key = c.key ? c.key : "(null)";
+        EXPECT_EQ(ReadVersionString(Fixture(c.fixture), c.key), c.expected) << c.fixture << " " << key;
     }
 }
 
