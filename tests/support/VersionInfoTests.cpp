@@ -63,6 +63,23 @@ TEST(ReadVersionString, DamagedImagesGiveTheEmptyText) {
     EXPECT_EQ(ReadVersionString(folder.File("good.dll"), "FileDescription"), "Pelorin Fixture Module");
 }
 
+// A file that cannot be read now is a failure to try again; one read without
+// the value is an answer.
+TEST(ReadVersionValue, TellsAFileThatCouldNotBeReadFromOneWithoutTheValue) {
+    const test::TempFolder folder;
+    const std::string locked = folder.File("locked.dll");
+    ASSERT_TRUE(::CopyFileA(Fixture("known").c_str(), locked.c_str(), FALSE));
+    const UniqueHandle hold(::CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hold);
+    std::string value = "old";
+    for (auto [file, read] : {std::pair{Fixture("known"), VersionRead::Found}, {Fixture("noversion"), VersionRead::Absent},
+                              {Fixture("notranslation"), VersionRead::Absent}, {locked, VersionRead::Failed},
+                              {Fixture("missing"), VersionRead::Failed}}) {
+        EXPECT_EQ(ReadVersionValue(file, "FileDescription", value), read) << file;
+        EXPECT_EQ(value.empty(), read != VersionRead::Found) << file;
+    }
+}
+
 // Every call allocates a whole version block; none may stay behind.
 TEST(ReadVersionString, RepeatedReadsLeavePrivateMemoryFlat) {
     const std::string files[] = {Fixture("known"), Fixture("noversion"), Fixture("notranslation"),
