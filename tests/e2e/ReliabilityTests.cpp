@@ -112,7 +112,8 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
                 ++failedStarts;
                 break;
             }
-            children[std::to_string(child->Pid())] = {0, std::move(child)};
+            const std::string pid = std::to_string(child->Pid());  // before the move below
+            children[pid] = {0, std::move(child)};
         }
         bool live = false;
         for (auto& [pid, child] : children) {
