@@ -1,0 +1,148 @@
+// The real Pelorin.exe started and closed at every point of its refresh
+// cycle, and kept under process churn. PELORIN_SOAK=1 makes both long
+// (scripts/soak collects the "| " lines).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "e2e/Driver.h"
+
+namespace pelorin::e2e {
+namespace {
+
+constexpr DWORD kCloseLimitMs = 3000;
+constexpr DWORD kRefreshCycleMs = 1100;  // 1000 ms asleep plus the refresh
+const std::optional<DWORD> kExitedWithZero = 0;
+
+bool Soak() {
+    const char* value = std::getenv("PELORIN_SOAK");
+    return value != nullptr && std::string(value) == "1";
+}
+
+void Figure(const std::string& name, const std::string& figure, const std::string& value) {
+    std::printf("| %s%s | %s | %s |\n", name.c_str(), Soak() ? " (soak)" : "", figure.c_str(), value.c_str());
+    std::fflush(stdout);
+}
+
+TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecondsAndSaves) {
+    SettingsGuard settings;
+    ClearSettings();
+    const int runs = Soak() ? 200 : 12;
+    DWORD slowest = 0, total = 0;
+    int failed = 0;
+    for (int k = 0; k < runs; ++k) {
+        SCOPED_TRACE("run " + std::to_string(k));
+        Pelorin pelorin;
+        ASSERT_TRUE(pelorin.Start());
+        const DWORD filled = ::GetTickCount();  // the first refresh has just ended
+        const Placement placed = {40 + k * 53 % 300, 30 + k * 29 % 200, 480 + k * 17 % 200, 360 + k * 13 % 150};
+        ASSERT_TRUE(Place(pelorin.Window(), placed));
+        const DWORD offset = static_cast<DWORD>(k) * kRefreshCycleMs / static_cast<DWORD>(runs);
+        const DWORD since = ::GetTickCount() - filled;
+        if (since < offset) ::Sleep(offset - since);
+
+        const DWORD posted = ::GetTickCount();
+        ASSERT_TRUE(pelorin.Close());
+        const auto code = pelorin.ExitCode(kCloseLimitMs);
+        const DWORD spent = ::GetTickCount() - posted;
+        slowest = std::max(slowest, spent);
+        total += spent;
+        failed += code != kExitedWithZero || SavedPlacement() != placed;
+        EXPECT_EQ(code, kExitedWithZero) << spent << " ms after WM_CLOSE";
+        EXPECT_EQ(SavedPlacement(), placed);
+    }
+    Figure("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)",
+           std::to_string(runs) + " / " + std::to_string(failed) + " / " + std::to_string(total / runs) + ", " +
+               std::to_string(slowest));
+}
+
+// A child of the churn; `ended` is when it was first seen ended.
+struct ChurnChild {
+    DWORD ended = 0;
+    std::unique_ptr<test::Child> process;
+};
+
+TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) {
+    SettingsGuard settings;
+    constexpr DWORD kRowLifetimeLimitMs = 2 * kRefreshCycleMs + 300;  // ends are seen between reads
+    const DWORD durationMs = (Soak() ? 60 : 10) * 1000;
+    Pelorin pelorin;
+    ASSERT_TRUE(pelorin.Start());
+
+    // Children start only between reads: the latest one under a PID is the one its row stands for.
+    std::map<std::string, ChurnChild> children;
+    int started = 0, failedStarts = 0, reads = 0, childRows = 0;
+    long longestLagMs = 0;
+    std::string problems;
+    const auto readAndCheck = [&] {
+        const DWORD begun = ::GetTickCount();
+        std::set<std::string> pids;
+        for (const Row& row : pelorin.Rows(pelorin.ProcessList())) {
+            if (!pids.insert(row[1]).second) problems += "PID " + row[1] + " listed twice; ";
+            const auto child = children.find(row[1]);
+            if (row[0] != "pelorin_child.exe" || child == children.end()) continue;
+            ++childRows;
+            if (child->second.process) continue;  // still running
+            const long lagMs = static_cast<long>(begun - child->second.ended);
+            longestLagMs = std::max(longestLagMs, lagMs);
+            if (lagMs > static_cast<long>(kRowLifetimeLimitMs))
+                problems += "PID " + row[1] + " listed " + std::to_string(lagMs) + " ms after it ended; ";
+        }
+        ++reads;
+    };
+
+    const DWORD begin = ::GetTickCount();
+    DWORD nextRead = begin, lastEnded = begin;
+    for (;;) {
+        const DWORD now = ::GetTickCount();
+        const bool churning = now - begin < durationMs;
+        // About twenty a second, each living 200 to 1500 ms.
+        for (; churning && started + failedStarts <= static_cast<int>((now - begin) / 50); ++started) {
+            auto child = std::make_unique<test::Child>();
+            if (!child->StartProgram(test::FixturePath("pelorin_child.exe"),
+                                     "--wait-ms " + std::to_string(200 + started * 137 % 1300))) {
+                ++failedStarts;
+                break;
+            }
+            const std::string pid = std::to_string(child->Pid());  // before the move below
+            children[pid] = {0, std::move(child)};
+        }
+        bool live = false;
+        for (auto& [pid, child] : children) {
+            if (child.process && !child.process->Running()) {
+                child.ended = lastEnded = ::GetTickCount();
+                child.process.reset();  // no handle keeps the ended process, or its PID
+            }
+            live = live || child.process;
+        }
+        if (!churning && !live && now - lastEnded > kRowLifetimeLimitMs) break;
+        if (static_cast<LONG>(now - nextRead) >= 0) {
+            nextRead = now + 200;
+            ASSERT_FALSE(pelorin.ExitCode(0).has_value()) << "Pelorin ended during the churn";
+            readAndCheck();
+        }
+        ::Sleep(5);
+    }
+    readAndCheck();  // every child ended more than two refreshes ago
+    Figure("churn", "children started / failed / list reads / child rows seen",
+           std::to_string(started) + " / " + std::to_string(failedStarts) + " / " + std::to_string(reads) + " / " +
+               std::to_string(childRows));
+    Figure("churn", "longest a row was listed after its process ended (ms)", std::to_string(longestLagMs));
+    EXPECT_EQ(problems, "");
+    EXPECT_EQ(failedStarts, 0);
+    EXPECT_GT(childRows, 0);
+    EXPECT_GE(started, static_cast<int>(durationMs / 1000 * 15)) << "far fewer than twenty a second";
+    ASSERT_TRUE(pelorin.Close());
+    EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
+}
+
+}  // namespace
+}  // namespace pelorin::e2e
