@@ -231,6 +231,67 @@ std::optional<POINT> Pelorin::BelowRows(HWND list) const {
     return point;
 }
 
+std::optional<POINT> Pelorin::RowPoint(HWND list, int row, int column) const {
+    const HWND target = row < 0 ? reinterpret_cast<HWND>(Ask(list, LVM_GETHEADER).value_or(0)) : list;
+    const UniqueHandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, ProcessOf(list)));
+    void* remote = process ? ::VirtualAllocEx(process.Get(), nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE) : nullptr;
+    RECT r = {LVIR_BOUNDS, 0, 0, 0};
+    const bool read = remote && ::WriteProcessMemory(process.Get(), remote, &r, sizeof r, nullptr) &&
+                      Ask(target, row < 0 ? HDM_GETITEMRECT : LVM_GETITEMRECT, row < 0 ? column : row,
+                          reinterpret_cast<LPARAM>(remote)).value_or(0) &&
+                      ::ReadProcessMemory(process.Get(), remote, &r, sizeof r, nullptr);
+    if (remote) ::VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    if (!read) return std::nullopt;
+    POINT point = {row < 0 ? (r.left + r.right) / 2 : r.left + 30, (r.top + r.bottom) / 2};
+    ::ClientToScreen(target, &point);
+    return point;
+}
+
+int Pelorin::Find(const std::vector<Row>& rows, const std::string& text, int column) {
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        if (rows[r].at(static_cast<std::size_t>(column)) == text) return static_cast<int>(r);
+    return -1;
+}
+
+bool Pelorin::Press(std::initializer_list<WORD> keys) const {
+    if (ProcessOf(::GetForegroundWindow()) != process_.Pid()) ::SetForegroundWindow(form_);
+    std::vector<INPUT> inputs;
+    for (auto up : {false, true}) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            INPUT input = {};
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = up ? keys.begin()[keys.size() - 1 - i] : keys.begin()[i];
+            // The scan code too: the character a key types is found from it.
+            input.ki.wScan = static_cast<WORD>(::MapVirtualKeyA(input.ki.wVk, MAPVK_VK_TO_VSC));
+            input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+            inputs.push_back(input);
+        }
+    }
+    const bool sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+    ::Sleep(50);
+    return sent;
+}
+
+bool Pelorin::Type(const std::string& text) const {
+    for (const char c : text) {
+        const SHORT key = ::VkKeyScanA(c);
+        if (key == -1 || !((key & 0x100) ? Press({VK_SHIFT, static_cast<WORD>(key & 0xFF)}) : Press({static_cast<WORD>(key & 0xFF)})))
+            return false;
+    }
+    return true;
+}
+
+std::string Pelorin::ClipboardText() {
+    std::string text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (const HANDLE data = ::GetClipboardData(CF_TEXT)) {
+        if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) text = chars;
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return text;
+}
+
 bool Pelorin::Click(POINT screen, bool right, DWORD holdMs) const {
     // A popup menu or a message box of this process keeps the input where it is.
     if (ProcessOf(::GetForegroundWindow()) != process_.Pid()) ::SetForegroundWindow(form_);

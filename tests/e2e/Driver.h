@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -73,12 +74,20 @@ public:
     int Count(HWND list) const;
     // A point of the list's empty area below its last row, on the screen.
     std::optional<POINT> BelowRows(HWND list) const;
+    // The middle of a row (or, for row -1, of a column's header) on the screen.
+    std::optional<POINT> RowPoint(HWND list, int row, int column = 0) const;
+    // The row whose cell in the column holds text, in rows read just before.
+    static int Find(const std::vector<Row>& rows, const std::string& text, int column = 1);
 
     // Real input: the window comes forward, the cursor lands on the point,
     // over a window of this process, before the button goes down.
     bool Click(POINT screen, bool right = false, DWORD holdMs = 60) const;
     bool ClickCheckBox(const std::string& caption) const;  // true once it toggled
     bool ClickCloseLabel() const;
+    // Keys pressed together, in order, then let go (Ctrl+C is {VK_CONTROL, 'C'}); text typed key by key.
+    bool Press(std::initializer_list<WORD> keys) const;
+    bool Type(const std::string& text) const;
+    static std::string ClipboardText();
     HWND WaitPopupMenu() const { return WaitOwnWindow("#32768"); }
     bool ChooseKillTask() const;  // clicks the first item of the open popup
     HWND WaitMessageBox() const { return WaitOwnWindow("#32770"); }
