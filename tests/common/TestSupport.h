@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -73,31 +74,18 @@ public:
         ::CreateDirectoryA(path_.c_str(), nullptr);
     }
     ~TempFolder() { Remove(path_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& Path() const { return path_; }  // with a trailing backslash
     std::string File(const std::string& name) const { return path_ + name; }
 
 private:
     static void Remove(const std::string& folder) {
-        WIN32_FIND_DATAA found;
-        const HANDLE search = ::FindFirstFileA((folder + "*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..") continue;
-                const std::string path = folder + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    Remove(path + "\\");
-                } else {
-                    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    ::DeleteFileA(path.c_str());
-                }
-            } while (::FindNextFileA(search, &found));
-            ::FindClose(search);
-        }
-        ::RemoveDirectoryA(folder.c_str());
+        std::string from = folder.substr(0, folder.size() - 1) + '\0';  // a list of one, ended twice
+        SHFILEOPSTRUCTA remove = {};
+        remove.wFunc = FO_DELETE;
+        remove.pFrom = from.c_str();
+        remove.fFlags = FOF_NO_UI;
+        ::SHFileOperationA(&remove);
     }
     std::string path_;
 };
@@ -108,8 +96,6 @@ class ScratchKey {
 public:
     ScratchKey() : path_("Software\\PelorinTests\\" + UniqueName("key-")) {}
     ~ScratchKey() { ::RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str()); }
-    ScratchKey(const ScratchKey&) = delete;
-    ScratchKey& operator=(const ScratchKey&) = delete;
     const std::string& Path() const { return path_; }
 
 private:
@@ -122,8 +108,6 @@ class Child {
 public:
     Child() = default;
     ~Child() { Kill(); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
 
     // pelorin_child.exe with options (see fixtures/CMakeLists.txt), waiting
     // until it reports ready.
