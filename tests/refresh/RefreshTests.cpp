@@ -8,9 +8,8 @@
 #include <cmath>
 
 #include "catalogue/ProcList.h"
-#include "common/TestSupport.h"
+#include "common/MainWindow.h"
 #include "controls/Button.h"
-#include "controls/Form.h"
 #include "controls/ListView.h"
 #include "refresh/ScriptedPlatform.h"
 #include "support/FastStrings.h"
@@ -24,26 +23,10 @@ using Rows = std::vector<std::vector<std::string>>;
 
 constexpr int kMem = 2, kCpu = 3, kPath = 4, kDescription = 5;
 
+// The program's own main window, its refresh reading the scripted machine.
 class Refresh : public ::testing::Test {
 protected:
-    void SetUp() override {
-        script = test::Script{};
-        form = CreateForm(nullptr, "refresh");
-        SetClientSize(form, 600, 200);
-        state.lvProcesses = CreateListView(form, 3, 0);
-        SetSize(state.lvProcesses, 600, 200);
-        state.chkShowKnown = CreateCheckBox(form, "known");
-        state.chkMoreInfo = CreateCheckBox(form, "more");
-        for (int c = 0; c < 7; ++c) AddColumn(state.lvProcesses, "c", 0, 60);
-        SetColumnSorts(state.lvProcesses, {kSortText, kSortNumber, kSortNumberLargestFirst, kSortNumberLargestFirst});
-        CreateSampleLists(state);
-        state.source = source.get();
-        state.RefreshEnabled = true;
-    }
-    void TearDown() override {
-        ReleaseSampleLists(state);
-        Destroy(form);
-    }
+    void SetUp() override { script = test::Script{}; }
     // One refresh, a second after the one before; listAt is when its list was read.
     void Run(DWORD elapsed = 1000) {
         script.now += elapsed;
@@ -69,19 +52,16 @@ protected:
         return cells;
     }
 
-    Control* form = nullptr;
     DWORD listAt = 0;
     std::unique_ptr<ProcessSource> source = CreatePlatformProcessSource(test::ScriptedPlatform());
-    ProcessListState state;
+    test::MainWindow w{false, source.get()};
+    ProcessListState& state = w.form.refresh;
 };
 
-TEST(CpuOverflowLimit, IsOneHundredPerProcessorPlusTwo) {
+TEST_F(Refresh, TheProcessorFigureIsTheShareOfOneProcessorBetweenTwoSamples) {
     EXPECT_EQ(CpuOverflowLimit(1), 102.0);
     EXPECT_EQ(CpuOverflowLimit(4), 402.0);
     EXPECT_EQ(CpuOverflowLimit(0), 102.0);
-}
-
-TEST_F(Refresh, TheProcessorFigureIsTheShareOfOneProcessorBetweenTwoSamples) {
     SYSTEM_INFO info{};
     ::GetSystemInfo(&info);
     const double limit = CpuOverflowLimit(info.dwNumberOfProcessors);
@@ -183,13 +163,13 @@ TEST_F(Refresh, AHeaderSortHoldsAcrossRefreshesWithTheSelectionKept) {
     NMLISTVIEW click = {};
     click.hdr = {Handle(state.lvProcesses), 0, static_cast<UINT>(LVN_COLUMNCLICK)};
     click.iSubItem = kMem;
-    ::SendMessageA(Handle(form), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
+    ::SendMessageA(w.Window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
     EXPECT_EQ(Column(kMem), (std::vector<std::string>{"2G", "3M", "900K"}));
     script.processes[1].workingSet = 5u << 20;
     Run();
     EXPECT_EQ(Column(kMem), (std::vector<std::string>{"2G", "5M", "3M"}));
     EXPECT_EQ(GetItemText(state.lvProcesses, CurrentIndex(state.lvProcesses), 1), "100");
-    ::SendMessageA(Handle(form), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
+    ::SendMessageA(w.Window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
     EXPECT_EQ(Column(kMem), (std::vector<std::string>{"3M", "5M", "2G"}));
 }
 
