@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdint>
 #include <string>
 
 #include "catalogue/ProcessSnapshot.h"
@@ -114,7 +113,7 @@ DWORD WINAPI Race(void* index) noexcept {
     MODULEENTRY32 module{};
     PROCESS_MEMORY_COUNTERS counters{};
     ::WaitForSingleObject(go, INFINITE);
-    int seen = reinterpret_cast<std::uintptr_t>(index) % 2 ? -1  // -1: not both published yet
+    int seen = reinterpret_cast<UINT_PTR>(index) % 2 ? -1  // -1: not both published yet
                : pelorin::Module32Next(Snapshot, &module) &&
                      pelorin::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) &&
                      counters.WorkingSetSize == 123456;
@@ -128,7 +127,7 @@ DWORD WINAPI Race(void* index) noexcept {
         else if (t && p)
             seen = 1;
     }
-    whole[reinterpret_cast<std::uintptr_t>(index)] = seen == 1;
+    whole[reinterpret_cast<UINT_PTR>(index)] = seen == 1;
     return 0;
 }
 
@@ -138,7 +137,7 @@ TEST_F(Binding, FirstUseFromSeveralThreadsAtOnceIsSeenWhole) {
         const UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
         go = event.Get();
         UniqueHandle threads[8];
-        for (std::uintptr_t i = 0; i < 8; ++i)
+        for (UINT_PTR i = 0; i < 8; ++i)
             threads[i].Reset(::CreateThread(nullptr, 0, &Race, reinterpret_cast<void*>(i), 0, nullptr));
         ::SetEvent(go);
         for (int i = 0; i < 8; ++i) {
