@@ -15,6 +15,9 @@ namespace {
 // One row per call: the call as written, what it gave, what it must give.
 template <typename T> struct Row { const char* call; T actual, expected; };
 #define ROW(call, expected) {#call, call, expected}
+template <typename T> void Check(const std::vector<Row<T>>& rows) {
+    for (const Row<T>& row : rows) EXPECT_EQ(row.actual, row.expected) << row.call;
+}
 
 // ReplaceText edits in place; this gives the edited copy.
 std::string Replaced(std::string text, const char* what, const char* replacement) {
@@ -22,30 +25,77 @@ std::string Replaced(std::string text, const char* what, const char* replacement
     return text;
 }
 
-template <typename T>
-void Check(const std::vector<Row<T>>& rows) {
-    for (const Row<T>& row : rows) EXPECT_EQ(row.actual, row.expected) << row.call;
-}
-
-TEST(FindText, Table) {
+TEST(FastStrings, Table) {
     const std::string_view cut("abcabd", 5);  // the bytes after "abcab" must never match
+    const std::uintptr_t path[] = {0x0409, 0x04B0, reinterpret_cast<std::uintptr_t>("CompanyName")};
+    const std::uintptr_t negative[] = {static_cast<std::uintptr_t>(-5)};
     Check<int>({
         ROW(FindText("abcabd", "abd", true, 1), 4), ROW(FindText("abcabd", "abd", true, 4), 4),
         ROW(FindText("abcabd", "abd", true, 5), -1), ROW(FindText("abcabd", "abd", true, 0), -1),
-        ROW(FindText("abcabd", "abd", true, -7), -1), ROW(FindText("abcabd", "ab", true, 2), 4),
-        ROW(FindText("ABC", "b", false, 1), 2), ROW(FindText("ABC", "b", true, 1), -1),
-        ROW(FindText("xxNoTePaD.ExE", "notepad.exe", false, 1), 3), ROW(FindText("banana", "a", true, 3), 4),
-        ROW(FindText("a", "a", true, 1), 1), ROW(FindText("a", "A", false, 1), 1),
-        ROW(FindText("ab", "abc", true, 1), -1), ROW(FindText("abcab", "cab", true, 4), -1),
-        ROW(FindText("abc", "c", true, 4), -1), ROW(FindText("abc", "c", true, INT_MAX), -1),
-        ROW(FindText("", "a", true, 1), -1), ROW(FindText("abc", "", true, 1), -1),
-        ROW(FindText(cut, "abd", true, 1), -1), ROW(FindText(cut, "ABD", false, 4), -1),
-        ROW(FindText(cut, "b", true, 3), 5), ROW(TextPos("abd", "abcabd", true), 4),
-        ROW(TextPos("B", "abc", false), 2), ROW(TextPos("x", "abcabd", true), 0), ROW(TextPos("", "abc", true), 0),
-        ROW(TextPos("a", "", true), 0),
+        ROW(FindText("abcabd", "ab", true, 2), 4), ROW(FindText("ABC", "b", false, 1), 2),
+        ROW(FindText("ABC", "b", true, 1), -1), ROW(FindText("xxNoTePaD.ExE", "notepad.exe", false, 1), 3),
+        ROW(FindText("banana", "a", true, 3), 4), ROW(FindText("a", "a", true, 1), 1),
+        ROW(FindText("a", "A", false, 1), 1), ROW(FindText("ab", "abc", true, 1), -1),
+        ROW(FindText("abcab", "cab", true, 4), -1), ROW(FindText("abc", "c", true, 4), -1),
+        ROW(FindText("abc", "c", true, INT_MAX), -1), ROW(FindText("", "a", true, 1), -1),
+        ROW(FindText("abc", "", true, 1), -1), ROW(FindText(cut, "abd", true, 1), -1),
+        ROW(FindText(cut, "ABD", false, 4), -1), ROW(FindText(cut, "b", true, 3), 5),
+        ROW(TextPos("abd", "abcabd", true), 4), ROW(TextPos("B", "abc", false), 2),
+        ROW(TextPos("x", "abcabd", true), 0), ROW(TextPos("", "abc", true), 0), ROW(TextPos("a", "", true), 0),
+        ROW(LastDelimiterPos("\\", "C:\\a\\b.exe"), 5), ROW(LastDelimiterPos("\\", "b.exe"), 0),
+        ROW(LastDelimiterPos("\\", ""), 0), ROW(LastDelimiterPos("\\:", "C:x"), 2),
+        ROW(LastDelimiterPos("", "C:\\x"), 0), ROW(LastDelimiterPosInCodePage("\\", "C:\\\x95\x5C" "a", 1252), 5),
+        ROW(TextToInt("-12"), -12), ROW(TextToInt("+7"), 7), ROW(TextToInt("x1"), 0), ROW(TextToInt(""), 0),
+        ROW(TextToInt(" 12"), 0), ROW(TextToInt("12abc"), 12), ROW(TextToInt("--1"), 0),
+        ROW(TextToInt("4294967297"), 1), ROW(TextToInt("2147483648"), INT_MIN), ROW(TextToInt("4294967295"), -1),
     });
+    Check<std::string>({
+        ROW(ExtractDirectory("C:\\dir\\sub\\file.exe"), "C:\\dir\\sub\\"), ROW(ExtractDirectory("file.exe"), ""),
+        ROW(ExtractDirectory("C:\\"), "C:\\"), ROW(IncludeTrailingBackslash("C:"), "C:\\"),
+        ROW(IncludeTrailingBackslash("C:\\"), "C:\\"), ROW(IncludeTrailingBackslash(""), "\\"),
+        ROW(LowerCaseAscii("NotePad.EXE"), "notepad.exe"), ROW(LowerCaseAscii("@AZ[\xC0\xC9"), "@az[\xC0\xC9"),
+        // Six passes, each from the start of the text as the last one left it.
+        ROW(Replaced("aXbXcXdXeXfX", "X", ""), "abcdef"), ROW(Replaced("XXXXXXX", "X", ""), "X"),
+        ROW(Replaced("C:\\a\\b\\c\\d\\", "\\", ""), "C:abcd"), ROW(Replaced("abc", "", "y"), "abc"),
+        ROW(Replaced("a", "a", "aa"), "aaaaaaa"), ROW(Replaced("Windows windows", "windows", ""), "Windows "),
+        ROW(SizeToText(0), "0"), ROW(SizeToText(1023), "1023"), ROW(SizeToText(1024), "1K"),
+        ROW(SizeToText(1536), "1.5K"), ROW(SizeToText(1535), "1.49K"), ROW(SizeToText(1126), "1.09K"),
+        ROW(SizeToText(1034), "1K"), ROW(SizeToText(1610612736.0), "1.5G"), ROW(SizeToText(1023.999), "1023.99"),
+        ROW(SizeToText(std::ldexp(1.0, 40)), "1T"), ROW(SizeToText(std::ldexp(1.0, 50)), "1024T"),
+        ROW(SizeToText(std::ldexp(1.0, 72)), "4294967296T"),
+        ROW(SizeToText(std::ldexp(1.0, 104)), "18446744073709600000T"), ROW(SizeToText(-1536), "-1.5K"),
+        ROW(SizeToText(std::nan("")), "0"), ROW(DecimalToText(1.6666), "1.66"), ROW(DecimalToText(12.5), "12.5"),
+        ROW(DecimalToText(1600), "1600"), ROW(DecimalToText(6402.25), "6402.25"), ROW(DecimalToText(-2.5), "-2.5"),
+        ROW(FloatToText(0), "0"), ROW(FloatToText(-0.0), "0"), ROW(FloatToText(-1), "-1"), ROW(FloatToText(0.1), "0.1"),
+        ROW(FloatToText(0.3), "0.3"), ROW(FloatToText(1234.5678), "1234.5678"),
+        ROW(FloatToText(2.0 / 3), "0.666666666666667"), ROW(FloatToText(1e15), "1000000000000000"),
+        ROW(FloatToText(123456789012345678.0), "123456789012346000"), ROW(FloatToText(9.999999999999999), "10"),
+        ROW(FloatToText(100000000000000.5), "100000000000000"), ROW(FloatToText(100000000000001.5), "100000000000002"),
+        ROW(FloatToText(10000000000000.25), "10000000000000.2"),
+        ROW(FloatToText(10000000000000.75), "10000000000000.8"), ROW(FloatToText(1e-20), "0.00000000000000000001"),
+        ROW(IntToText(INT_MIN), "-2147483648"), ROW(IntToText(-1), "-1"),
+        // A full buffer is cut at its end, never read into what follows.
+        ROW(StringFromBuffer("abcdXYZ", 4), "abcd"), ROW(StringFromBuffer("ab\0d", 4), "ab"),
+        ROW(StringFromBuffer(nullptr, 10), ""), ROW(FormatText("%d items", negative), "-5 items"),
+        ROW(FormatText("\\StringFileInfo\\%.4x%.4x\\%s", path), "\\StringFileInfo\\040904b0\\CompanyName"),
+    });
+    Check<double>({
+        ROW(LargeToFloat(0, 1), 4294967296.0), ROW(LargeToFloat(0xFFFFFFFFu, 0), 4294967295.0),
+        ROW(LargeToFloat(0xFFFFFFFFu, -1), -1.0), ROW(LargeToFloat(0, -2), -8589934592.0),
+    });
+    for (const std::int32_t value : {0, 42, -1, INT_MAX, INT_MIN}) EXPECT_EQ(TextToInt(IntToText(value)), value);
+    const std::string longText(3000, 'q');
+    const std::uintptr_t one[] = {reinterpret_cast<std::uintptr_t>(longText.c_str())};
+    const std::string formatted = FormatText("%s", one);  // cut to the 1024-byte buffer
+    EXPECT_GT(formatted.size(), 0u);
+    EXPECT_LE(formatted.size(), 1023u);
+    EXPECT_EQ(formatted.find_first_not_of('q'), std::string::npos);
     if (::GetACP() == 1252) {  // beyond ASCII too
         EXPECT_EQ(FindText("caf\xC9", "\xE9", false, 1), 4);
+    }
+    if (::IsValidCodePage(932)) {  // 0x95 0x5C is one Shift-JIS character whose trail byte is the backslash code
+        EXPECT_EQ(LastDelimiterPosInCodePage("\\", "C:\\\x95\x5C" "a", 932), 3);
+        EXPECT_EQ(LastDelimiterPosInCodePage("\\", "C:\\\x95\x5C\\x", 932), 6);
     }
 }
 
@@ -64,83 +114,6 @@ TEST(FindText, AgreesWithAPlainScan) {
         const int expected = at == std::string::npos ? -1 : static_cast<int>(at) + 1;
         ASSERT_EQ(FindText(text, pattern, exact, start), expected) << text << " " << pattern << " " << start;
     }
-}
-
-TEST(TextHelpers, PathsCaseAndReplace) {
-    Check<int>({
-        ROW(LastDelimiterPos("\\", "C:\\a\\b.exe"), 5), ROW(LastDelimiterPos("\\", "b.exe"), 0),
-        ROW(LastDelimiterPos("\\", ""), 0), ROW(LastDelimiterPos("\\:", "C:x"), 2),
-        ROW(LastDelimiterPos("", "C:\\x"), 0), ROW(LastDelimiterPosInCodePage("\\", "C:\\\x95\x5C" "a", 1252), 5),
-    });
-    // 0x95 0x5C is one Shift-JIS character whose trail byte is the backslash code.
-    if (::IsValidCodePage(932)) {
-        Check<int>({
-            ROW(LastDelimiterPosInCodePage("\\", "C:\\\x95\x5C" "a", 932), 3),
-            ROW(LastDelimiterPosInCodePage("\\", "C:\\\x95\x5C\\x", 932), 6),
-        });
-    }
-    Check<std::string>({
-        ROW(ExtractDirectory("C:\\dir\\sub\\file.exe"), "C:\\dir\\sub\\"), ROW(ExtractDirectory("file.exe"), ""),
-        ROW(ExtractDirectory("C:\\"), "C:\\"), ROW(IncludeTrailingBackslash("C:"), "C:\\"),
-        ROW(IncludeTrailingBackslash("C:\\"), "C:\\"), ROW(IncludeTrailingBackslash(""), "\\"),
-        ROW(LowerCaseAscii("NotePad.EXE"), "notepad.exe"), ROW(LowerCaseAscii("@AZ[\xC0\xC9"), "@az[\xC0\xC9"),
-        // Six passes, each from the start of the text as the last one left it.
-        ROW(Replaced("aXbXcXdXeXfX", "X", ""), "abcdef"), ROW(Replaced("XXXXXXX", "X", ""), "X"),
-        ROW(Replaced("C:\\a\\b\\c\\d\\", "\\", ""), "C:abcd"), ROW(Replaced("abc", "", "y"), "abc"),
-        ROW(Replaced("a", "a", "aa"), "aaaaaaa"), ROW(Replaced("Windows windows", "windows", ""), "Windows "),
-    });
-}
-
-TEST(NumberTexts, Table) {
-    Check<std::string>({
-        ROW(SizeToText(0), "0"), ROW(SizeToText(1023), "1023"), ROW(SizeToText(1024), "1K"),
-        ROW(SizeToText(1536), "1.5K"), ROW(SizeToText(1535), "1.49K"), ROW(SizeToText(1126), "1.09K"),
-        ROW(SizeToText(1100), "1.07K"), ROW(SizeToText(1034), "1K"), ROW(SizeToText(1610612736.0), "1.5G"),
-        ROW(SizeToText(1023.999), "1023.99"), ROW(SizeToText(std::ldexp(1.0, 40)), "1T"),
-        ROW(SizeToText(std::ldexp(1.0, 50)), "1024T"), ROW(SizeToText(std::ldexp(1.0, 72)), "4294967296T"),
-        ROW(SizeToText(std::ldexp(1.0, 104)), "18446744073709600000T"), ROW(SizeToText(-1536), "-1.5K"),
-        ROW(SizeToText(std::nan("")), "0"), ROW(DecimalToText(1.6666), "1.66"), ROW(DecimalToText(12.5), "12.5"),
-        ROW(DecimalToText(1600), "1600"), ROW(DecimalToText(6402.25), "6402.25"), ROW(DecimalToText(-2.5), "-2.5"),
-        ROW(FloatToText(0), "0"), ROW(FloatToText(-0.0), "0"), ROW(FloatToText(-1), "-1"),
-        ROW(FloatToText(0.1), "0.1"), ROW(FloatToText(0.3), "0.3"), ROW(FloatToText(1234.5678), "1234.5678"),
-        ROW(FloatToText(2.0 / 3), "0.666666666666667"), ROW(FloatToText(1e15), "1000000000000000"),
-        ROW(FloatToText(123456789012345678.0), "123456789012346000"), ROW(FloatToText(9.999999999999999), "10"),
-        ROW(FloatToText(100000000000000.5), "100000000000000"),
-        ROW(FloatToText(100000000000001.5), "100000000000002"),
-        ROW(FloatToText(10000000000000.25), "10000000000000.2"),
-        ROW(FloatToText(10000000000000.75), "10000000000000.8"), ROW(FloatToText(1e-20), "0.00000000000000000001"),
-    });
-    Check<std::int32_t>({
-        ROW(TextToInt("-12"), -12), ROW(TextToInt("+7"), 7), ROW(TextToInt("x1"), 0), ROW(TextToInt(""), 0),
-        ROW(TextToInt(" 12"), 0), ROW(TextToInt("12abc"), 12), ROW(TextToInt("--1"), 0),
-        ROW(TextToInt("4294967297"), 1), ROW(TextToInt("2147483648"), INT_MIN), ROW(TextToInt("4294967295"), -1),
-    });
-    for (const std::int32_t value : {0, 42, -1, INT_MAX, INT_MIN}) EXPECT_EQ(TextToInt(IntToText(value)), value);
-    Check<std::string>({ROW(IntToText(-1), "-1"), ROW(IntToText(INT_MIN), "-2147483648")});
-    Check<double>({
-        ROW(LargeToFloat(0, 1), 4294967296.0), ROW(LargeToFloat(0xFFFFFFFFu, 0), 4294967295.0),
-        ROW(LargeToFloat(0xFFFFFFFFu, -1), -1.0), ROW(LargeToFloat(0, -2), -8589934592.0),
-    });
-}
-
-TEST(TextHelpers, BuffersAndFormats) {
-    struct { char buffer[4], after[4]; } memory = {{'a', 'b', 'c', 'd'}, {'X', 'Y', 'Z', 0}};
-    EXPECT_EQ(StringFromBuffer(memory.buffer, sizeof memory.buffer), "abcd");  // never into `after`
-    memory.buffer[2] = 0;
-    EXPECT_EQ(StringFromBuffer(memory.buffer, sizeof memory.buffer), "ab");
-    EXPECT_EQ(StringFromBuffer(nullptr, 10), "");
-
-    const char* key = "CompanyName";
-    const std::uintptr_t path[] = {0x0409, 0x04B0, reinterpret_cast<std::uintptr_t>(key)};
-    EXPECT_EQ(FormatText("\\StringFileInfo\\%.4x%.4x\\%s", path), "\\StringFileInfo\\040904b0\\CompanyName");
-    const std::uintptr_t negative[] = {static_cast<std::uintptr_t>(-5)};
-    EXPECT_EQ(FormatText("%d items", negative), "-5 items");
-    const std::string longText(3000, 'q');
-    const std::uintptr_t one[] = {reinterpret_cast<std::uintptr_t>(longText.c_str())};
-    const std::string formatted = FormatText("%s", one);  // cut to the 1024-byte buffer
-    EXPECT_GT(formatted.size(), 0u);
-    EXPECT_LE(formatted.size(), 1023u);
-    EXPECT_EQ(formatted.find_first_not_of('q'), std::string::npos);
 }
 
 }  // namespace

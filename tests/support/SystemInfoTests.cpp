@@ -13,17 +13,15 @@ namespace {
 
 TEST(SystemInfo, SystemDriveRootOfAnyWindowsFolder) {
     const struct { const char* windows; const char* root; } cases[] = {
-        {"C:\\WINDOWS\\", "C:\\"}, {"C:\\Windows\\", "C:\\"}, {"c:\\windows\\", "c:\\"},
-        {"E:\\os\\windows\\", "E:\\"}, {"D:\\WinNT\\", "D:\\"},
-        {"\\\\server\\share\\Windows\\", "\\\\server\\share\\"},
+        {"C:\\WINDOWS\\", "C:\\"}, {"C:\\Windows\\", "C:\\"}, {"c:\\windows\\", "c:\\"}, {"E:\\os\\windows\\", "E:\\"},
+        {"D:\\WinNT\\", "D:\\"}, {"\\\\server\\share\\Windows\\", "\\\\server\\share\\"},
         {"\\", "\\"},  // what a failed folder query leaves
     };
     for (const auto& c : cases) EXPECT_EQ(SystemDriveRoot(c.windows), c.root) << c.windows;
 }
 
 TEST(SystemInfo, FoldersEndInABackslashAndMatchThePlatform) {
-    char windows[MAX_PATH + 1] = {}, system[MAX_PATH + 1] = {};
-    char programFiles[MAX_PATH + 1] = {}, temp[MAX_PATH + 1] = {};
+    char windows[MAX_PATH] = {}, system[MAX_PATH] = {}, programFiles[MAX_PATH] = {}, temp[MAX_PATH] = {};
     ASSERT_GT(::GetWindowsDirectoryA(windows, MAX_PATH), 0u);
     ASSERT_GT(::GetSystemDirectoryA(system, MAX_PATH), 0u);
     ASSERT_EQ(::SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
