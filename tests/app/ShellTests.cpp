@@ -80,22 +80,6 @@ protected:
     MainWindow w;
 };
 
-TEST_F(Settings, AFirstRunCreatesTheKeyAtStartAndTheValuesAtClose) {
-    LoadSettings(w.form, key);
-    EXPECT_EQ(Left(w.form.Form), 189);
-    EXPECT_EQ(Top(w.form.Form), 109);
-    EXPECT_FALSE(GetChecked(w.form.chkOnTop));
-    RegisterWindowHandle(w.form, key);
-    EXPECT_EQ(Integer("pelorinno"), static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(w.Window())));
-    SetLeft(w.form.Form, 222);
-    SaveSettings(w.form, key);
-    EXPECT_EQ(Integer("frmleft"), 222u);
-    EXPECT_EQ(Integer("frmtop"), 109u);
-    EXPECT_EQ(Integer("frmWidth"), static_cast<DWORD>(Width(w.form.Form)));
-    EXPECT_EQ(Integer("frmHeight"), static_cast<DWORD>(Height(w.form.Form)));
-    EXPECT_EQ(Integer("StayOnTop"), 0u);
-}
-
 TEST_F(Settings, ACompanyKeyWithoutTheProductGetsItOnlyAtClose) {
     HKEY company = nullptr;
     ::RegCreateKeyExA(HKEY_CURRENT_USER, (key.parent + "\\marrowby").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,

@@ -6,9 +6,23 @@
 #include "app/Startup.h"
 #include "common/TestSupport.h"
 #include "controls/AppObject.h"
+#include "controls/ListView.h"
 #include "ui/MainForm.h"
 
 namespace pelorin::test {
+
+// Every cell of a list view of this process, row by row; one column of them.
+inline std::vector<std::vector<std::string>> Cells(Control* list) {
+    std::vector<std::vector<std::string>> rows(static_cast<std::size_t>(ItemCount(list)));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < list->columnCount; ++c) rows[r].push_back(GetItemText(list, static_cast<int>(r), c));
+    return rows;
+}
+inline std::vector<std::string> ColumnOf(Control* list, int column) {
+    std::vector<std::string> cells;
+    for (const auto& row : Cells(list)) cells.push_back(row.at(static_cast<std::size_t>(column)));
+    return cells;
+}
 
 struct MainWindow {
     explicit MainWindow(bool workers = false, ProcessSource* source = nullptr) {

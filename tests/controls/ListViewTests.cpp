@@ -1,14 +1,12 @@
-// The list view of the control layer in real windows: rows from any thread,
-// the freeze, the clicked row, sorting by a header, the tip of a narrow cell.
+// The list view of the control layer in real windows: rows, the freeze, the clicked row, sorting by a header, the tip of a narrow cell.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
-#include "common/TestSupport.h"
+#include "common/MainWindow.h"
 #include "controls/Form.h"
 #include "controls/ListView.h"
-#include "controls/WorkerThread.h"
 
 namespace pelorin {
 namespace {
@@ -35,11 +33,7 @@ public:
             SetItemData(list, row, data++);
         }
     }
-    std::vector<std::string> Column(int column) {
-        std::vector<std::string> cells;
-        for (int r = 0; r < ItemCount(list); ++r) cells.push_back(GetItemText(list, r, column));
-        return cells;
-    }
+    std::vector<std::string> Column(int column) { return test::ColumnOf(list, column); }
     // What another program reads from the platform's list.
     std::string PlatformText(int row) {
         char text[64] = {};
@@ -72,13 +66,6 @@ public:
     std::string clicked;
 };
 
-Control* g_workerList = nullptr;
-
-std::uint32_t ReadFromWorker(std::string& text, WorkerThread*) {
-    text = GetItemText(g_workerList, 1, 0);
-    return 0;
-}
-
 // Runs on the list's thread while the button is down (a timer is served in
 // any loop the list runs meanwhile): the rows are rebuilt in another order,
 // then the button goes up.
@@ -90,7 +77,7 @@ void CALLBACK RebuildThenRelease(HWND, UINT, UINT_PTR id, DWORD) {
     ::PostMessageA(Handle(g_pressed->list), WM_LBUTTONUP, 0, g_at);
 }
 
-TEST_F(List, CellsAreWholeAndReachableFromAWorker) {
+TEST_F(List, CellsAreWholeAndTheSelectionIsTheRowsOwn) {
     const std::string long1000(1000, 'x');
     Fill({{"a", "1"}, {"", ""}});
     SetItemText(list, 1, 0, long1000);
@@ -102,15 +89,6 @@ TEST_F(List, CellsAreWholeAndReachableFromAWorker) {
     EXPECT_EQ(CurrentIndex(list), 1);
     SetCurrentIndex(list, -1);
     EXPECT_EQ(CurrentIndex(list), -1);
-    // Off the list's thread the call is run there while the worker waits.
-    std::string fromWorker;
-    g_workerList = list;
-    WorkerThread* worker = CreateWorkerThread();
-    worker->onExecute = MakeExecute<&ReadFromWorker>(fromWorker);
-    Resume(worker);
-    ASSERT_TRUE(test::WaitUntil([&] { return Terminated(worker); }));
-    Destroy(worker);
-    EXPECT_EQ(fromWorker, long1000);
 }
 
 // A frozen list shows its old rows until the last EndUpdate; rows inserted

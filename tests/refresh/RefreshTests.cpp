@@ -33,23 +33,12 @@ protected:
         listAt = script.now;
         RefreshProcessList(state);
     }
-    Rows Cells() {
-        Rows rows;
-        for (int r = 0; r < ItemCount(state.lvProcesses); ++r) {
-            rows.emplace_back();
-            for (int c = 0; c < 7; ++c) rows.back().push_back(GetItemText(state.lvProcesses, r, c));
-        }
-        return rows;
-    }
+    Rows Cells() { return test::Cells(state.lvProcesses); }
+    std::vector<std::string> Column(int column) { return test::ColumnOf(state.lvProcesses, column); }
     std::string Cell(std::uint32_t pid, int column) {
         for (const auto& row : Cells())
             if (row[1] == std::to_string(pid)) return row[column];
         return "<no row>";
-    }
-    std::vector<std::string> Column(int column) {
-        std::vector<std::string> cells;
-        for (const auto& row : Cells()) cells.push_back(row[column]);
-        return cells;
     }
 
     DWORD listAt = 0;

@@ -83,9 +83,13 @@ inline const ScriptedProcess* ScriptedByPid(std::uint32_t pid) {
     return nullptr;
 }
 
-inline const ScriptedProcess* ScriptedOf(HANDLE h) {
+// What an opened handle stands for; an empty record once the process is gone.
+inline ScriptedProcess ScriptedOf(HANDLE h) {
     const auto it = script.opened.find(h);
-    return it != script.opened.end() ? ScriptedByPid(it->second) : nullptr;
+    const ScriptedProcess* p = it != script.opened.end() ? ScriptedByPid(it->second) : nullptr;
+    ScriptedProcess gone;
+    gone.path = "-";
+    return p ? *p : gone;
 }
 
 inline const ProcessPlatform& ScriptedPlatform() {
@@ -93,8 +97,7 @@ inline const ProcessPlatform& ScriptedPlatform() {
         &ScriptedQuery,
         [] {
             std::vector<SnapshotEntry> entries;
-            for (const ScriptedProcess& p : script.processes)
-                entries.push_back({p.pid, std::string(p.name.begin(), p.name.end())});
+            for (const ScriptedProcess& p : script.processes) entries.push_back({p.pid, std::string(p.name.begin(), p.name.end())});
             return entries;
         },
         [](std::uint32_t pid) {
@@ -103,30 +106,28 @@ inline const ProcessPlatform& ScriptedPlatform() {
             if (h) script.opened[h.Get()] = pid;
             return h;
         },
-        [](HANDLE h) { return ScriptedOf(h) ? ScriptedOf(h)->workingSet : 0u; },
+        [](HANDLE h) { return ScriptedOf(h).workingSet; },
         [](HANDLE h) {
             script.now += script.readCost;
-            const ScriptedProcess* p = ScriptedOf(h);
-            return p ? ProcessTimes{p->kernel, p->user, p->creation, true} : ProcessTimes{};
+            const ScriptedProcess p = ScriptedOf(h);
+            return ProcessTimes{p.kernel, p.user, p.creation, p.pid != 0};
         },
         [](HANDLE h) {
             ++script.pathReads;
             script.now += script.readCost;
-            return ScriptedOf(h) ? ScriptedOf(h)->path : std::string("-");
+            return ScriptedOf(h).path;
         },
-        [](HANDLE h) { return ScriptedOf(h) && ScriptedOf(h)->otherBitness; },
+        [](HANDLE h) { return ScriptedOf(h).otherBitness; },
         [](const std::string& path, FileStamp& stamp) {
             const auto it = script.stamps.find(path);
-            if (it == script.stamps.end()) return false;
-            stamp = it->second;
-            return true;
+            return it != script.stamps.end() && (stamp = it->second, true);
         },
         [](const std::string& file, const char* key, std::string& value) {
             ++script.versionReads;
             const auto it = script.versions.find(file + "|" + key);
-            if (it == script.versions.end()) return value.clear(), VersionRead::Absent;
-            value = it->second.first == VersionRead::Found ? it->second.second : std::string();
-            return it->second.first;
+            const VersionRead read = it == script.versions.end() ? VersionRead::Absent : it->second.first;
+            value = read == VersionRead::Found ? it->second.second : std::string();
+            return read;
         },
         [] { return script.now; },
     };

@@ -140,11 +140,7 @@ protected:
         ::PostMessageA(Handle(list), WM_LBUTTONUP, 0, at);
         ASSERT_TRUE(test::WaitUntil([&] { return Caption(w.form.Form) != "clicking"; }));
     }
-    std::vector<std::string> ModuleNames() {
-        std::vector<std::string> names;
-        for (std::int32_t r = 0; r < ItemCount(w.form.lvModules); ++r) names.push_back(GetItemText(w.form.lvModules, r, 0));
-        return names;
-    }
+    std::vector<std::string> ModuleNames() { return test::ColumnOf(w.form.lvModules, 0); }
     // Reads and closes the kill's failure message when it opens.
     std::thread CatchMessage(std::string& text) {
         return std::thread([&text] {
