@@ -3,6 +3,7 @@
 // shows of 64-bit processes; and that no other program can make it run code.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <tuple>
 
 #include "e2e/Driver.h"
@@ -90,11 +91,9 @@ TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     ASSERT_TRUE(ClickRow(children[0]));
     ASSERT_TRUE(pelorin.Press({VK_CONTROL, 'C'}));
     ASSERT_TRUE(test::WaitUntil([&] { return !ClipboardText().empty(); }));
-    Row cells(1);
-    for (const char c : ClipboardText()) {
-        if (c == '\t') cells.emplace_back();
-        else cells.back() += c;
-    }
+    Row cells;
+    std::istringstream text(ClipboardText() + '\t');  // the last cell ends like the others
+    for (std::string cell; std::getline(text, cell, '\t');) cells.push_back(cell);
     const auto rows = Rows(list);
     const Row row = rows.at(static_cast<std::size_t>(Find(rows, Pid(children[0]))));
     ASSERT_EQ(cells.size(), 7u);

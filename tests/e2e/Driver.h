@@ -32,18 +32,13 @@ const std::optional<DWORD> kExitedWithZero = 0;
 constexpr const char* kCompanyKey = "SOFTWARE\\marrowby";
 constexpr const char* kSettingsKey = "SOFTWARE\\marrowby\\pelorin";
 
-inline std::string BuildFolder() {  // the bin folder's parent, with a trailing backslash
-    const std::string bin = test::BinFolder();
-    return bin.substr(0, bin.find_last_of('\\', bin.size() - 2) + 1);
-}
-
 inline DWORD ProcessOf(HWND window) { DWORD pid = 0; ::GetWindowThreadProcessId(window, &pid); return pid; }
 
 // A message to a window of another process; its answer, none without one in time.
 inline std::optional<DWORD_PTR> Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = 5000) {
     DWORD_PTR answer = 0;
-    if (!::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &answer)) return std::nullopt;
-    return answer;
+    const bool answered = ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &answer) != 0;
+    return answered ? std::optional(answer) : std::nullopt;
 }
 
 inline std::string Text(HWND window) {
@@ -164,33 +159,31 @@ inline std::optional<POINT> RowPoint(HWND list, int row, int column = 0) {
 // the company key, so the next start is a first run.
 inline std::optional<DWORD> Setting(const char* name) {
     DWORD value = 0, size = sizeof value;
-    if (::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return value;
+    const LONG result = ::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return result == ERROR_SUCCESS ? std::optional(value) : std::nullopt;
 }
 inline void ClearSettings() { ::RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey); }
 
 // Puts the key back as it was found: its values (kept in a scratch key), or its absence.
 class SettingsGuard {
 public:
-    SettingsGuard() {
-        UniqueKey company, backup;
+    SettingsGuard() : settingsExisted_(Copy(kSettingsKey, saved_.Path().c_str())) {
+        UniqueKey company;
         companyExisted_ = ::RegOpenKeyExA(HKEY_CURRENT_USER, kCompanyKey, 0, KEY_READ, company.Put()) == ERROR_SUCCESS;
-        settingsExisted_ = Create(saved_.Path().c_str(), backup) &&
-                           ::RegCopyTreeA(HKEY_CURRENT_USER, kSettingsKey, backup.Get()) == ERROR_SUCCESS;
     }
     ~SettingsGuard() {
         ::RegDeleteTreeA(HKEY_CURRENT_USER, companyExisted_ ? kSettingsKey : kCompanyKey);
-        UniqueKey key;
-        if (settingsExisted_ && Create(kSettingsKey, key)) ::RegCopyTreeA(HKEY_CURRENT_USER, saved_.Path().c_str(), key.Get());
+        if (settingsExisted_) Copy(saved_.Path().c_str(), kSettingsKey);
     }
 
 private:
-    static bool Create(const char* path, UniqueKey& key) {
-        return ::RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) == ERROR_SUCCESS;
+    static bool Copy(const char* from, const char* to) {  // keys under HKCU; the target is created
+        UniqueKey key;
+        return ::RegCreateKeyExA(HKEY_CURRENT_USER, to, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) == ERROR_SUCCESS &&
+               ::RegCopyTreeA(HKEY_CURRENT_USER, from, key.Get()) == ERROR_SUCCESS;
     }
     test::ScratchKey saved_;
-    bool companyExisted_ = false, settingsExisted_ = false;
+    bool settingsExisted_ = false, companyExisted_ = false;
 };
 
 // A window's outer rectangle, as "frmleft", "frmtop", "frmWidth", "frmHeight" store it.
@@ -255,10 +248,8 @@ public:
     std::vector<HWND> Controls(const char* className) const {
         std::vector<HWND> all;
         ::EnumChildWindows(form_, Collect, reinterpret_cast<LPARAM>(&all));
-        std::erase_if(all, [&](HWND w) {
-            char name[64] = {};
-            return !::GetClassNameA(w, name, sizeof name) || std::strcmp(name, className) != 0;
-        });
+        char name[64];
+        std::erase_if(all, [&](HWND w) { return !::GetClassNameA(w, name, sizeof name) || std::strcmp(name, className) != 0; });
         return all;
     }
     HWND Control(const char* className, const char* caption = nullptr) const {
@@ -303,17 +294,14 @@ public:
     // Keys pressed together, in order, then let go (Ctrl+C is {VK_CONTROL, 'C'}).
     bool Press(std::initializer_list<WORD> keys) const {
         BringForward();
-        std::vector<INPUT> inputs;
-        for (const DWORD flags : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
-            for (std::size_t i = 0; i < keys.size(); ++i) {
-                INPUT input = {};
-                input.type = INPUT_KEYBOARD;
-                input.ki.wVk = keys.begin()[flags ? keys.size() - 1 - i : i];
-                // The scan code too: the character a key types is found from it.
-                input.ki.wScan = static_cast<WORD>(::MapVirtualKeyA(input.ki.wVk, MAPVK_VK_TO_VSC));
-                input.ki.dwFlags = flags;
-                inputs.push_back(input);
-            }
+        std::vector<INPUT> inputs(2 * keys.size());  // downs in order, then ups the other way
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            const bool up = i >= keys.size();
+            inputs[i].type = INPUT_KEYBOARD;
+            inputs[i].ki.wVk = keys.begin()[up ? inputs.size() - 1 - i : i];
+            // The scan code too: the character a key types is found from it.
+            inputs[i].ki.wScan = static_cast<WORD>(::MapVirtualKeyA(inputs[i].ki.wVk, MAPVK_VK_TO_VSC));
+            inputs[i].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
         }
         const bool sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
         ::Sleep(50);

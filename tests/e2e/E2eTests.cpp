@@ -110,7 +110,8 @@ TEST(TestMode, AFileNamedTestingLogShowsTheStatusPanelAndTheTestButton) {
     // The count of the last refresh, once the list holds still.
     EXPECT_TRUE(test::WaitUntil([&] { return aLabelShows("Counts: " + std::to_string(Count(pelorin.ProcessList()))); }, 10000));
 
-    const std::string folder = BuildFolder() + "screenshots";
+    const std::string bin = test::BinFolder();  // <build>/bin/, with <build>/screenshots beside it
+    const std::string folder = bin.substr(0, bin.find_last_of('\\', bin.size() - 2) + 1) + "screenshots";
     ::CreateDirectoryA(folder.c_str(), nullptr);
     EXPECT_TRUE(pelorin.Screenshot(folder + "\\pelorin-testmode.png"));
 }
@@ -133,9 +134,8 @@ TEST(SingleInstance, ASecondStartEndsAtOnceBringsTheFirstForwardAndLeavesTheSett
     ::SetForegroundWindow(other.Get());
     ASSERT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == other.Get(); }));
     const auto all = [] {
-        std::vector<std::optional<DWORD>> values;
-        for (const char* name : {"frmleft", "frmtop", "frmWidth", "frmHeight", "StayOnTop", "pelorinno"}) values.push_back(Setting(name));
-        return values;
+        return std::vector{Setting("frmleft"), Setting("frmtop"), Setting("frmWidth"), Setting("frmHeight"), Setting("StayOnTop"),
+                           Setting("pelorinno")};
     };
     const auto before = all();
     ASSERT_TRUE(before.back().has_value()) << "no pelorinno";

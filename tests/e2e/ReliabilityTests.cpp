@@ -16,15 +16,12 @@ namespace {
 
 constexpr DWORD kRefreshCycleMs = 1100;  // 1000 ms asleep plus the refresh
 
-void Figure(const char* name, const char* figure, const std::string& value) {
-    std::printf("| %s%s | %s | %s |\n", name, test::SoakCount(0, 1) ? " (soak)" : "", figure, value.c_str());
+template <class... Values>
+void Figure(const char* name, const char* figure, const char* format, Values... values) {
+    std::printf("| %s%s | %s | ", name, test::SoakCount(0, 1) ? " (soak)" : "", figure);
+    std::printf(format, values...);
+    std::printf(" |\n");
     std::fflush(stdout);
-}
-
-std::string Joined(std::initializer_list<long> figures, const char* separator = " / ") {
-    std::string text;
-    for (const long figure : figures) text += (text.empty() ? "" : separator) + std::to_string(figure);
-    return text;
 }
 
 TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecondsAndSaves) {
@@ -54,8 +51,8 @@ TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecon
         EXPECT_EQ(code, kExitedWithZero) << spent << " ms after WM_CLOSE";
         EXPECT_EQ(SavedPlacement(), placed);
     }
-    Figure("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)",
-           Joined({runs, failed}) + " / " + Joined({static_cast<long>(total / runs), static_cast<long>(slowest)}, ", "));
+    Figure("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)", "%d / %d / %lu, %lu", runs, failed,
+           total / runs, slowest);
 }
 
 struct ChurnChild {
@@ -124,8 +121,9 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
         ::Sleep(5);
     }
     readAndCheck();  // every child ended more than two refreshes ago
-    Figure("churn", "children started / failed / list reads / child rows seen", Joined({started, failedStarts, reads, childRows}));
-    Figure("churn", "longest a row was listed after its process ended (ms)", std::to_string(longestLagMs));
+    Figure("churn", "children started / failed / list reads / child rows seen", "%d / %d / %d / %d", started, failedStarts, reads,
+           childRows);
+    Figure("churn", "longest a row was listed after its process ended (ms)", "%ld", longestLagMs);
     EXPECT_EQ(problems, "");
     EXPECT_EQ(failedStarts, 0);
     EXPECT_GT(childRows, 0);
