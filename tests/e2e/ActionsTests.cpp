@@ -1,13 +1,9 @@
 // What a user does to processes in the real Pelorin.exe while it refreshes:
 // click and kill the row clicked, sort, find by typing, Delete, copy; what it
 // shows of 64-bit processes; and that no other program can make it run code.
-#include <windows.h>
-
-#include <commctrl.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <sstream>
 #include <tuple>
 
 #include "e2e/Driver.h"
@@ -26,14 +22,15 @@ protected:
     std::string Pid(const test::Child& child) { return std::to_string(child.Pid()); }
     // Clicks the child's row, read right before: the list keeps refreshing.
     bool ClickRow(const test::Child& child, DWORD holdMs = 60, bool right = false) {
-        const auto point = pelorin.RowPoint(list, Pelorin::Find(pelorin.Rows(list), Pid(child)));
+        const int row = Find(Rows(list), Pid(child));
+        const auto point = row >= 0 ? RowPoint(list, row) : std::nullopt;
         return point && pelorin.Click(*point, right, holdMs);
     }
     bool TitleNames(const test::Child& child) {
-        return test::WaitUntil([&] { return Pelorin::Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; }, 3000);
+        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; }, 3000);
     }
     std::string SelectedPid() {
-        const auto rows = pelorin.Rows(list);
+        const auto rows = Rows(list);
         const auto selected = ::SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
         return selected >= 0 && selected < static_cast<LRESULT>(rows.size()) ? rows[static_cast<std::size_t>(selected)][1] : "";
     }
@@ -50,7 +47,7 @@ TEST_F(Actions, TheRowClickedIsTheProcessTheTitleAndKillTaskActOn) {
         ASSERT_TRUE(ClickRow(children[0]));
         ASSERT_TRUE(TitleNames(children[0]));
         ASSERT_TRUE(ClickRow(children[1], hold));
-        EXPECT_TRUE(TitleNames(children[1])) << "held " << hold << " ms: " << Pelorin::Text(pelorin.Window());
+        EXPECT_TRUE(TitleNames(children[1])) << "held " << hold << " ms: " << Text(pelorin.Window());
     }
     ASSERT_TRUE(ClickRow(children[0]));
     ASSERT_TRUE(ClickRow(children[1], 250, true));
@@ -61,9 +58,10 @@ TEST_F(Actions, TheRowClickedIsTheProcessTheTitleAndKillTaskActOn) {
 
 TEST_F(Actions, AMemHeaderClickSortsLargestFirstAcrossRefreshesKeepingTheSelection) {
     ASSERT_TRUE(ClickRow(children[0]));
-    ASSERT_TRUE(pelorin.Click(*pelorin.RowPoint(list, -1, 2)));
+    const auto memHeader = RowPoint(list, -1, 2);
+    ASSERT_TRUE(memHeader && pelorin.Click(*memHeader));
     for (int refresh = 0; refresh < 3; ++refresh, ::Sleep(1100)) {
-        const auto rows = pelorin.Rows(list);
+        const auto rows = Rows(list);
         for (std::size_t r = 1; r < rows.size(); ++r)
             EXPECT_GE(SizeTextValue(rows[r - 1][2]), SizeTextValue(rows[r][2])) << rows[r - 1][2] << " above " << rows[r][2];
         EXPECT_EQ(SelectedPid(), Pid(children[0]));
@@ -74,7 +72,7 @@ TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteEndsIt) {
     ASSERT_TRUE(ClickRow(children[0]));
     const std::string ended = Pid(children[0]);
     children[0].Kill();  // one child left by that name
-    ASSERT_TRUE(test::WaitUntil([&] { return Pelorin::Find(pelorin.Rows(list), ended) < 0; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), ended) < 0; }));
     ASSERT_TRUE(pelorin.Press({VK_HOME}));
     ASSERT_TRUE(pelorin.Type("pelorin_c"));
     ASSERT_TRUE(TitleNames(children[1]));
@@ -92,16 +90,12 @@ TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     ::OpenClipboard(nullptr), ::EmptyClipboard(), ::CloseClipboard();
     ASSERT_TRUE(ClickRow(children[0]));
     ASSERT_TRUE(pelorin.Press({VK_CONTROL, 'C'}));
-    ASSERT_TRUE(test::WaitUntil([&] { return !Pelorin::ClipboardText().empty(); }));
-    std::vector<std::string> cells;
-    const std::string text = Pelorin::ClipboardText();
-    for (std::size_t at = 0;; ) {
-        const std::size_t tab = text.find('\t', at);
-        cells.push_back(text.substr(at, tab - at));
-        if (tab == std::string::npos) break;
-        at = tab + 1;
-    }
-    const Row row = pelorin.Rows(list).at(static_cast<std::size_t>(Pelorin::Find(pelorin.Rows(list), Pid(children[0]))));
+    ASSERT_TRUE(test::WaitUntil([&] { return !ClipboardText().empty(); }));
+    Row cells;
+    std::istringstream text(ClipboardText() + '\t');  // the last cell ends like the others
+    for (std::string cell; std::getline(text, cell, '\t');) cells.push_back(cell);
+    const auto rows = Rows(list);
+    const Row row = rows.at(static_cast<std::size_t>(Find(rows, Pid(children[0]))));
     ASSERT_EQ(cells.size(), 7u);
     for (int column : {0, 1, 4, 5, 6}) EXPECT_EQ(cells[column], row[column]) << column;
 }
@@ -119,14 +113,14 @@ TEST(SixtyFourBit, ProcessesShowTheirImagePathsAndTheirStringsFromTheNativeSyste
     ASSERT_TRUE(pelorin.ClickCheckBox("More Info"));
     Row row;
     ASSERT_TRUE(test::WaitUntil([&] {
-        const auto rows = pelorin.Rows(pelorin.ProcessList());
-        const int r = Pelorin::Find(rows, std::to_string(child.Pid()));
+        const auto rows = Rows(pelorin.ProcessList());
+        const int r = Find(rows, std::to_string(child.Pid()));
         return r >= 0 && !(row = rows[static_cast<std::size_t>(r)])[5].empty() && row[5] != "--";
     }, 5000)) << (row.empty() ? "" : row[4] + " / " + row[5]);
     EXPECT_EQ(LowerCaseAscii(row[4]), "c:\\windows\\system32\\pelorin_child64.exe");
     EXPECT_EQ(row[5], "Pelorin 64-bit Fixture");
-    for (const Row& r : pelorin.Rows(pelorin.ProcessList()))
-        if (r[0] == "winedevice.exe" || r[0] == "plugplay.exe") EXPECT_EQ(LowerCaseAscii(r[4]), "c:\\windows\\system32\\" + r[0]);
+    for (const Row& r : Rows(pelorin.ProcessList()))
+        if (r[0] == "winedevice.exe" || r[0] == "plugplay.exe") { EXPECT_EQ(LowerCaseAscii(r[4]), "c:\\windows\\system32\\" + r[0]); }
     child.Kill();
     ::DeleteFileA(installed.c_str());
 }
@@ -140,16 +134,15 @@ TEST(Messages, FromAnotherProgramRunNothingInPelorin) {
     ASSERT_NE(app, nullptr);
     // The same address in every 32-bit process: called, it would end Pelorin with code 77.
     const auto exitProcess = reinterpret_cast<WPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
-    DWORD_PTR answer = 0;
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},
           {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {pelorin.ProcessList(), 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
-        ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &answer);
+        Ask(window, message, wParam, lParam, 2000);
         ::PostMessageA(window, message, wParam, lParam);
     }
     ::Sleep(1500);
     ASSERT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
-    EXPECT_GT(pelorin.Count(pelorin.ProcessList()), 0);
+    EXPECT_GT(Count(pelorin.ProcessList()), 0);
     ASSERT_TRUE(pelorin.Close());
     EXPECT_EQ(pelorin.ExitCode(3000), 0u);
 }

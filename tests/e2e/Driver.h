@@ -4,108 +4,356 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+// GDI+ wants the COM declarations and the min and max that the build leaves out.
+#include <objidl.h>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
 #include "common/TestSupport.h"
 
 namespace pelorin::e2e {
 
 using Row = std::vector<std::string>;
+constexpr DWORD kCloseLimitMs = 3000;  // what any close may take
+const std::optional<DWORD> kExitedWithZero = 0;
+constexpr const char* kCompanyKey = "SOFTWARE\\marrowby";
+constexpr const char* kSettingsKey = "SOFTWARE\\marrowby\\pelorin";
 
-// The build folder (the parent of the bin folder), with a trailing backslash.
-std::string BuildFolder();
+inline DWORD ProcessOf(HWND window) { DWORD pid = 0; ::GetWindowThreadProcessId(window, &pid); return pid; }
+
+// A message to a window of another process; its answer, none without one in time.
+inline std::optional<DWORD_PTR> Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = 5000) {
+    DWORD_PTR answer = 0;
+    const bool answered = ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &answer) != 0;
+    return answered ? std::optional(answer) : std::nullopt;
+}
+
+inline std::string Text(HWND window) {
+    char buffer[1024] = {};  // the text comes back whole or not at all
+    Ask(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+inline std::string ClipboardText() {
+    std::string text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (const HANDLE data = ::GetClipboardData(CF_TEXT)) {
+        if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) text = chars;
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+// Room in the memory of a window's process, for messages that answer there.
+struct Remote {
+    Remote(HWND window, std::size_t bytes)
+        : process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, ProcessOf(window))),
+          at(process ? static_cast<char*>(::VirtualAllocEx(process.Get(), nullptr, bytes, MEM_COMMIT, PAGE_READWRITE)) : nullptr),
+          size(bytes) {}
+    ~Remote() { if (at) ::VirtualFreeEx(process.Get(), at, 0, MEM_RELEASE); }
+    bool Write(const void* from) const { return at && ::WriteProcessMemory(process.Get(), at, from, size, nullptr); }
+    bool Read(void* to) const { return ::ReadProcessMemory(process.Get(), at, to, size, nullptr); }
+    const UniqueHandle process;
+    char* const at;
+    const std::size_t size;
+};
+
+// `count` records (cells row by row across `columns`, or column titles), each
+// followed by its text's room: written in one go, a message each, read back in one go.
+template <class Record>
+std::optional<Row> ReadTexts(HWND list, UINT message, int count, int columns, Record record) {
+    constexpr std::size_t kText = 1024, kSlot = 128 + kText;
+    static_assert(sizeof record <= kSlot - kText);
+    const Remote remote(list, static_cast<std::size_t>(count) * kSlot);
+    std::vector<char> local(remote.size, '\0');
+    for (int i = 0; i < count; ++i) {
+        record.iSubItem = i % columns;
+        record.pszText = remote.at + (i + 1) * kSlot - kText;
+        record.cchTextMax = static_cast<int>(kText);
+        std::memcpy(local.data() + i * kSlot, &record, sizeof record);
+    }
+    bool done = remote.Write(local.data());
+    for (int i = 0; i < count && done; ++i) {
+        const auto answer = Ask(list, message, i / columns, reinterpret_cast<LPARAM>(remote.at + i * kSlot));
+        done = answer && (message != LVM_GETCOLUMNA || *answer != 0);
+    }
+    if (!done || !remote.Read(local.data())) return std::nullopt;
+    Row texts;
+    for (const char* text = local.data() + kSlot - kText; texts.size() < static_cast<std::size_t>(count); text += kSlot)
+        texts.emplace_back(text, strnlen(text, kText - 1));
+    return texts;
+}
+
+inline HWND HeaderOf(HWND list) { return reinterpret_cast<HWND>(Ask(list, LVM_GETHEADER).value_or(0)); }
+inline int ColumnCount(HWND list) { return static_cast<int>(Ask(HeaderOf(list), HDM_GETITEMCOUNT).value_or(0)); }
+inline int Count(HWND list) { return static_cast<int>(Ask(list, LVM_GETITEMCOUNT).value_or(-1)); }
+
+inline Row Headers(HWND list) {
+    LVCOLUMNA column = {};
+    column.mask = LVCF_TEXT;
+    return ReadTexts(list, LVM_GETCOLUMNA, ColumnCount(list), 1, column).value_or(Row());
+}
+
+// Every cell of every row, as one refresh left them: a refresh can fall
+// between two messages, so two reads in a row must agree.
+inline std::vector<Row> Rows(HWND list) {
+    const int columns = ColumnCount(list);
+    for (int attempt = 0; attempt < 20 && columns > 0; ++attempt) {
+        const int count = Count(list);
+        const auto first = ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{});
+        if (!first || first != ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{}) || Count(list) != count)
+            continue;
+        std::vector<Row> rows;
+        for (auto cell = first->begin(); cell != first->end(); cell += columns) rows.emplace_back(cell, cell + columns);
+        return rows;
+    }
+    return {};
+}
+
+// The row whose cell in the column holds text; -1 for none.
+inline int Find(const std::vector<Row>& rows, const std::string& text, int column = 1) {
+    const auto found = std::find_if(rows.begin(), rows.end(), [&](const Row& row) { return row.at(column) == text; });
+    return found == rows.end() ? -1 : static_cast<int>(found - rows.begin());
+}
+
+// A point of the empty area below the last row, on the screen, with two rows'
+// room, so a row added meanwhile does not reach it.
+inline std::optional<POINT> BelowRows(HWND list) {
+    RECT client = {};
+    if (Count(list) + 2 > static_cast<int>(Ask(list, LVM_GETCOUNTPERPAGE).value_or(0)) || !::GetClientRect(list, &client))
+        return std::nullopt;
+    POINT point = {40, client.bottom - 4};
+    ::ClientToScreen(list, &point);
+    return point;
+}
+
+// The middle of a row (or, for row -1, of a column's header) on the screen.
+inline std::optional<POINT> RowPoint(HWND list, int row, int column = 0) {
+    const HWND target = row < 0 ? HeaderOf(list) : list;
+    const UINT message = row < 0 ? HDM_GETITEMRECT : LVM_GETITEMRECT;
+    RECT r = {LVIR_BOUNDS, 0, 0, 0};
+    const Remote remote(list, sizeof r);
+    if (!remote.Write(&r) || !Ask(target, message, row < 0 ? column : row, reinterpret_cast<LPARAM>(remote.at)).value_or(0) ||
+        !remote.Read(&r))
+        return std::nullopt;
+    POINT point = {row < 0 ? (r.left + r.right) / 2 : r.left + 30, (r.top + r.bottom) / 2};
+    ::ClientToScreen(target, &point);
+    return point;
+}
 
 // HKCU\SOFTWARE\marrowby\pelorin: one REG_DWORD of it; ClearSettings removes
 // the company key, so the next start is a first run.
-std::optional<DWORD> Setting(const char* name);
-void ClearSettings();
+inline std::optional<DWORD> Setting(const char* name) {
+    DWORD value = 0, size = sizeof value;
+    const LONG result = ::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return result == ERROR_SUCCESS ? std::optional(value) : std::nullopt;
+}
+inline void ClearSettings() { ::RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey); }
 
 // Puts the key back as it was found: its values (kept in a scratch key), or its absence.
 class SettingsGuard {
 public:
-    SettingsGuard();
-    ~SettingsGuard();
+    SettingsGuard() : settingsExisted_(Copy(kSettingsKey, saved_.Path().c_str())) {
+        UniqueKey company;
+        companyExisted_ = ::RegOpenKeyExA(HKEY_CURRENT_USER, kCompanyKey, 0, KEY_READ, company.Put()) == ERROR_SUCCESS;
+    }
+    ~SettingsGuard() {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, companyExisted_ ? kSettingsKey : kCompanyKey);
+        if (settingsExisted_) Copy(saved_.Path().c_str(), kSettingsKey);
+    }
 
 private:
+    static bool Copy(const char* from, const char* to) {  // keys under HKCU; the target is created
+        UniqueKey key;
+        return ::RegCreateKeyExA(HKEY_CURRENT_USER, to, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) == ERROR_SUCCESS &&
+               ::RegCopyTreeA(HKEY_CURRENT_USER, from, key.Get()) == ERROR_SUCCESS;
+    }
     test::ScratchKey saved_;
-    bool companyExisted_ = false, settingsExisted_ = false;
+    bool settingsExisted_ = false, companyExisted_ = false;
 };
 
 // A window's outer rectangle, as "frmleft", "frmtop", "frmWidth", "frmHeight" store it.
 struct Placement {
     int left = 0, top = 0, width = 0, height = 0;
     bool operator==(const Placement&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Placement& p) {
+        return out << "(" << p.left << "," << p.top << " " << p.width << "x" << p.height << ")";
+    }
 };
-std::ostream& operator<<(std::ostream& out, const Placement& p);
-Placement PlacementOf(HWND window);
-bool Place(HWND window, const Placement& p);
-std::optional<Placement> SavedPlacement();  // none while one value is missing
 
-// What stands beside the copy under the name "testing.log".
-enum class Marker { None, File, Folder };
+inline Placement PlacementOf(HWND window) {
+    RECT r = {};
+    ::GetWindowRect(window, &r);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+inline bool Place(HWND window, const Placement& p) {
+    return ::SetWindowPos(window, nullptr, p.left, p.top, p.width, p.height, SWP_NOZORDER | SWP_NOACTIVATE) &&
+           PlacementOf(window) == p;
+}
+
+inline std::optional<Placement> SavedPlacement() {  // none while one value is missing
+    const auto left = Setting("frmleft"), top = Setting("frmtop"), width = Setting("frmWidth"), height = Setting("frmHeight");
+    if (!left || !top || !width || !height) return std::nullopt;
+    return Placement{static_cast<int>(*left), static_cast<int>(*top), static_cast<int>(*width), static_cast<int>(*height)};
+}
+
+inline BOOL CALLBACK Collect(HWND window, LPARAM windows) noexcept {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+enum class Marker { None, File, Folder };  // what stands beside the copy as "testing.log"
 
 class Pelorin {
 public:
     explicit Pelorin(Marker marker = Marker::None) : marker_(marker) {}
 
-    // Launch copies Pelorin.exe beside the marker and starts it; Start also
-    // waits for the main window and the first rows of its process list.
-    bool Launch();
-    bool Start();
+    // Copies Pelorin.exe beside the marker and starts it; with wait, true once
+    // the main window shows the first rows of its process list.
+    bool Start(bool wait = true) {
+        const std::string exe = folder_.File("Pelorin.exe"), marker = folder_.File("testing.log");
+        if (!::CopyFileA(test::FixturePath("Pelorin.exe").c_str(), exe.c_str(), FALSE) ||
+            (marker_ == Marker::File && !test::WriteTextFile(marker, "")) ||
+            (marker_ == Marker::Folder && !::CreateDirectoryA(marker.c_str(), nullptr)) ||
+            !process_.StartProgram(exe, "", folder_.Path()))
+            return false;
+        const auto shown = [&] {
+            const std::string title = Text(form_ = OwnWindow("PelorinForm"));
+            return form_ != nullptr && (title == "Pelorin" || title.rfind("Pelorin - ", 0) == 0);
+        };
+        // Generous: the first start in a fresh Wine prefix takes a while.
+        return !wait || (test::WaitUntil([&] { return shown() || !process_.Running(); }, 30000) && shown() &&
+                         test::WaitUntil([&] { return Count(ProcessList()) > 0; }, 15000));
+    }
     HWND Window() const { return form_; }
     std::optional<DWORD> ExitCode(DWORD timeoutMs) const { return process_.ExitCode(timeoutMs); }
+    bool Close() const { return ::PostMessageA(form_, WM_CLOSE, 0, 0) != FALSE; }
 
-    // Descendants of the window of one class, in creation order.
-    std::vector<HWND> Controls(const char* className) const;
-    HWND Control(const char* className, const std::string& caption) const;
-    HWND ProcessList() const;
-    std::vector<std::string> LabelTexts() const;
-    static std::string Text(HWND window);
-    bool Checked(const std::string& caption) const;
-
-    // A list as one refresh left it: every cell of every row.
-    std::vector<Row> Rows(HWND list) const;
-    std::vector<std::string> Headers(HWND list) const;
-    int Count(HWND list) const;
-    // A point of the list's empty area below its last row, on the screen.
-    std::optional<POINT> BelowRows(HWND list) const;
-    // The middle of a row (or, for row -1, of a column's header) on the screen.
-    std::optional<POINT> RowPoint(HWND list, int row, int column = 0) const;
-    // The row whose cell in the column holds text, in rows read just before.
-    static int Find(const std::vector<Row>& rows, const std::string& text, int column = 1);
+    // Descendants of the window of one class, in creation order; the first one (with the caption).
+    std::vector<HWND> Controls(const char* className) const {
+        std::vector<HWND> all;
+        ::EnumChildWindows(form_, Collect, reinterpret_cast<LPARAM>(&all));
+        char name[64];
+        std::erase_if(all, [&](HWND w) { return !::GetClassNameA(w, name, sizeof name) || std::strcmp(name, className) != 0; });
+        return all;
+    }
+    HWND Control(const char* className, const char* caption = nullptr) const {
+        for (HWND w : Controls(className))
+            if (caption == nullptr || Text(w) == caption) return w;
+        return nullptr;
+    }
+    HWND ProcessList() const { return Control(WC_LISTVIEWA); }  // lvProcesses comes before lvModules
+    bool Checked(const char* caption) const { return Ask(Control("Button", caption), BM_GETCHECK) == BST_CHECKED; }
 
     // Real input: the window comes forward, the cursor lands on the point,
     // over a window of this process, before the button goes down.
-    bool Click(POINT screen, bool right = false, DWORD holdMs = 60) const;
-    bool ClickCheckBox(const std::string& caption) const;  // true once it toggled
-    bool ClickCloseLabel() const;
-    // Keys pressed together, in order, then let go (Ctrl+C is {VK_CONTROL, 'C'}); text typed key by key.
-    bool Press(std::initializer_list<WORD> keys) const;
-    bool Type(const std::string& text) const;
-    static std::string ClipboardText();
-    HWND WaitPopupMenu() const { return WaitOwnWindow("#32768"); }
-    bool ChooseKillTask() const;  // clicks the first item of the open popup
-    HWND WaitMessageBox() const { return WaitOwnWindow("#32770"); }
+    bool Click(POINT screen, bool right = false, DWORD holdMs = 60) const {
+        BringForward();
+        const bool landed = test::WaitUntil([&] {
+            POINT at = {};
+            return Own(::GetForegroundWindow()) && ::SetCursorPos(screen.x, screen.y) && ::GetCursorPos(&at) &&
+                   at.x == screen.x && at.y == screen.y && Own(::WindowFromPoint(at));
+        }, 3000);
+        INPUT input = {};
+        input.type = INPUT_MOUSE;
+        input.mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+        if (!landed || ::SendInput(1, &input, sizeof input) != 1) return false;
+        ::Sleep(holdMs);
+        input.mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+        return ::SendInput(1, &input, sizeof input) == 1;
+    }
+    bool Click(HWND control) const {  // its middle
+        RECT r = {};
+        return ::GetWindowRect(control, &r) && Click({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    }
+    bool ClickCheckBox(const char* caption) const {  // true once it toggled
+        const bool before = Checked(caption);
+        return Click(Control("Button", caption)) && test::WaitUntil([&] { return Checked(caption) != before; }, 3000);
+    }
+    bool ChooseKillTask() const {  // the first item of the open popup
+        const HWND popup = WaitPopupMenu();
+        RECT r = {};
+        // Two items of one height: the first one's middle is a quarter down.
+        return popup != nullptr && ::GetWindowRect(popup, &r) && Click({(r.left + r.right) / 2, (3 * r.top + r.bottom) / 4});
+    }
+    // Keys pressed together, in order, then let go (Ctrl+C is {VK_CONTROL, 'C'}).
+    bool Press(std::initializer_list<WORD> keys) const {
+        BringForward();
+        std::vector<INPUT> inputs(2 * keys.size());  // downs in order, then ups the other way
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            const bool up = i >= keys.size();
+            inputs[i].type = INPUT_KEYBOARD;
+            inputs[i].ki.wVk = keys.begin()[up ? inputs.size() - 1 - i : i];
+            // The scan code too: the character a key types is found from it.
+            inputs[i].ki.wScan = static_cast<WORD>(::MapVirtualKeyA(inputs[i].ki.wVk, MAPVK_VK_TO_VSC));
+            inputs[i].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        }
+        const bool sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+        ::Sleep(50);
+        return sent;
+    }
+    bool Type(const std::string& text) const {
+        return std::all_of(text.begin(), text.end(), [&](char c) {
+            const SHORT key = ::VkKeyScanA(c);
+            const auto vk = static_cast<WORD>(key & 0xFF);
+            return key != -1 && ((key & 0x100) ? Press({VK_SHIFT, vk}) : Press({vk}));
+        });
+    }
+    HWND WaitPopupMenu() const { return OwnWindow("#32768", 5000); }
+    HWND WaitMessageBox() const { return OwnWindow("#32770", 5000); }
     static std::string MessageText(HWND box) { return Text(::GetDlgItem(box, 0xFFFF)); }
 
-    // From outside: WM_CLOSE posted; the session's end sent as the system sends it.
-    bool Close() const { return ::PostMessageA(form_, WM_CLOSE, 0, 0) != FALSE; }
-    struct SessionEnd {
-        bool queryAnswered = false, endReturned = false;
-        DWORD_PTR queryResult = 0;
-    };
-    SessionEnd EndSession(DWORD queryTimeoutMs, DWORD endTimeoutMs) const;
-
-    bool Screenshot(const std::string& pngPath) const;  // what the screen shows of the window
+    bool Screenshot(const std::string& pngPath) const {  // what the screen shows of the window
+        ::SetForegroundWindow(form_);
+        ::RedrawWindow(form_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        ::Sleep(300);  // Pelorin paints on its own thread
+        static const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+        ULONG_PTR token = 0;
+        const Gdiplus::GdiplusStartupInput input;
+        if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
+        bool saved = false;
+        {
+            const Placement p = PlacementOf(form_);
+            Gdiplus::Bitmap image(p.width, p.height, PixelFormat24bppRGB);
+            Gdiplus::Graphics graphics(&image);
+            const ScopedWindowDC screen(nullptr);
+            const HDC dc = graphics.GetHDC();
+            saved = ::BitBlt(dc, 0, 0, p.width, p.height, screen.Get(), p.left, p.top, SRCCOPY);
+            graphics.ReleaseHDC(dc);
+            saved = saved && image.Save(std::wstring(pngPath.begin(), pngPath.end()).c_str(), &kPngEncoder, nullptr) == Gdiplus::Ok;
+        }
+        Gdiplus::GdiplusShutdown(token);
+        return saved;
+    }
 
 private:
-    HWND OwnWindow(const char* className) const;
-    HWND WaitOwnWindow(const char* className) const;
+    bool Own(HWND window) const { return ProcessOf(window) == process_.Pid(); }
+    // A popup menu or a message box of this process keeps the input where it is.
+    void BringForward() const { if (!Own(::GetForegroundWindow())) ::SetForegroundWindow(form_); }
+    HWND OwnWindow(const char* className, DWORD waitMs = 0) const {  // a visible top-level one
+        HWND found = nullptr;
+        test::WaitUntil([&] {
+            while ((found = ::FindWindowExA(nullptr, found, className, nullptr)) != nullptr)
+                if (Own(found) && ::IsWindowVisible(found)) return true;
+            return false;
+        }, waitMs);
+        return found;
+    }
 
     Marker marker_;
     test::TempFolder folder_;  // declared first: the process ends before it goes

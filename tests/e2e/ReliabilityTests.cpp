@@ -1,41 +1,33 @@
 // The real Pelorin.exe started and closed at every point of its refresh
 // cycle, and kept under process churn. PELORIN_SOAK=1 makes both long
 // (scripts/soak collects the "| " lines).
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
-#include <string>
 
 #include "e2e/Driver.h"
 
 namespace pelorin::e2e {
 namespace {
 
-constexpr DWORD kCloseLimitMs = 3000;
 constexpr DWORD kRefreshCycleMs = 1100;  // 1000 ms asleep plus the refresh
-const std::optional<DWORD> kExitedWithZero = 0;
 
-bool Soak() {
-    const char* value = std::getenv("PELORIN_SOAK");
-    return value != nullptr && std::string(value) == "1";
-}
-
-void Figure(const std::string& name, const std::string& figure, const std::string& value) {
-    std::printf("| %s%s | %s | %s |\n", name.c_str(), Soak() ? " (soak)" : "", figure.c_str(), value.c_str());
+template <class... Values>
+void Figure(const char* name, const char* figure, const char* format, Values... values) {
+    std::printf("| %s%s | %s | ", name, test::SoakCount(0, 1) ? " (soak)" : "", figure);
+    std::printf(format, values...);
+    std::printf(" |\n");
     std::fflush(stdout);
 }
 
 TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecondsAndSaves) {
     SettingsGuard settings;
     ClearSettings();
-    const int runs = Soak() ? 200 : 12;
+    const int runs = test::SoakCount(12, 200);
     DWORD slowest = 0, total = 0;
     int failed = 0;
     for (int k = 0; k < runs; ++k) {
@@ -59,21 +51,19 @@ TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecon
         EXPECT_EQ(code, kExitedWithZero) << spent << " ms after WM_CLOSE";
         EXPECT_EQ(SavedPlacement(), placed);
     }
-    Figure("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)",
-           std::to_string(runs) + " / " + std::to_string(failed) + " / " + std::to_string(total / runs) + ", " +
-               std::to_string(slowest));
+    Figure("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)", "%d / %d / %lu, %lu", runs, failed,
+           total / runs, slowest);
 }
 
-// A child of the churn; `ended` is when it was first seen ended.
 struct ChurnChild {
-    DWORD ended = 0;
+    DWORD ended = 0;  // when it was first seen ended, and its process let go
     std::unique_ptr<test::Child> process;
 };
 
 TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) {
     SettingsGuard settings;
     constexpr DWORD kRowLifetimeLimitMs = 2 * kRefreshCycleMs + 300;  // ends are seen between reads
-    const DWORD durationMs = (Soak() ? 60 : 10) * 1000;
+    const DWORD durationMs = test::SoakCount(10, 60) * 1000;
     Pelorin pelorin;
     ASSERT_TRUE(pelorin.Start());
 
@@ -85,7 +75,7 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
     const auto readAndCheck = [&] {
         const DWORD begun = ::GetTickCount();
         std::set<std::string> pids;
-        for (const Row& row : pelorin.Rows(pelorin.ProcessList())) {
+        for (const Row& row : Rows(pelorin.ProcessList())) {
             if (!pids.insert(row[1]).second) problems += "PID " + row[1] + " listed twice; ";
             const auto child = children.find(row[1]);
             if (row[0] != "pelorin_child.exe" || child == children.end()) continue;
@@ -107,8 +97,7 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
         // About twenty a second, each living 200 to 1500 ms.
         for (; churning && started + failedStarts <= static_cast<int>((now - begin) / 50); ++started) {
             auto child = std::make_unique<test::Child>();
-            if (!child->StartProgram(test::FixturePath("pelorin_child.exe"),
-                                     "--wait-ms " + std::to_string(200 + started * 137 % 1300))) {
+            if (!child->StartProgram(test::FixturePath("pelorin_child.exe"), "--wait-ms " + std::to_string(200 + started * 137 % 1300))) {
                 ++failedStarts;
                 break;
             }
@@ -132,10 +121,9 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
         ::Sleep(5);
     }
     readAndCheck();  // every child ended more than two refreshes ago
-    Figure("churn", "children started / failed / list reads / child rows seen",
-           std::to_string(started) + " / " + std::to_string(failedStarts) + " / " + std::to_string(reads) + " / " +
-               std::to_string(childRows));
-    Figure("churn", "longest a row was listed after its process ended (ms)", std::to_string(longestLagMs));
+    Figure("churn", "children started / failed / list reads / child rows seen", "%d / %d / %d / %d", started, failedStarts, reads,
+           childRows);
+    Figure("churn", "longest a row was listed after its process ended (ms)", "%ld", longestLagMs);
     EXPECT_EQ(problems, "");
     EXPECT_EQ(failedStarts, 0);
     EXPECT_GT(childRows, 0);
