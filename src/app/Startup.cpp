@@ -5,6 +5,7 @@
 #include "controls/Control.h"
 #include "controls/WorkerThread.h"
 #include "support/FastStrings.h"
+#include "support/Handles.h"
 #include "support/SystemInfo.h"
 
 namespace pelorin {
@@ -18,19 +19,6 @@ const StartupOptions& OptionsOf(const MainForm& f) {
     static const StartupOptions program = ProgramStartupOptions();
     return f.startup != nullptr ? *f.startup : program;
 }
-
-// Closes the token through the same table that opened it.
-class TokenCloser {
-public:
-    TokenCloser(const PrivilegeApi& api, HANDLE token) : api_(api), token_(token) {}
-    ~TokenCloser() { api_.closeHandle(token_); }
-    TokenCloser(const TokenCloser&) = delete;
-    TokenCloser& operator=(const TokenCloser&) = delete;
-
-private:
-    const PrivilegeApi& api_;
-    HANDLE token_;
-};
 
 DWORD Remaining(DWORD deadline) {
     const auto left = static_cast<LONG>(deadline - ::GetTickCount());
@@ -173,28 +161,20 @@ HWND FindRunningInstanceWindow() {
     return nullptr;
 }
 
-const PrivilegeApi& PlatformPrivilegeApi() {
-    static const PrivilegeApi api = {&::OpenProcessToken, &::LookupPrivilegeValueA, &::AdjustTokenPrivileges,
-                                     &::GetLastError, &::CloseHandle};
-    return api;
-}
-
-bool EnableDebugPrivilege(const PrivilegeApi& api) {
-    HANDLE token = nullptr;
-    if (!api.openProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
-    TokenCloser closer(api, token);
-
+bool EnableDebugPrivilege() {
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Put())) return false;
     LUID luid = {};
-    if (!api.lookupPrivilegeValue(nullptr, "SeDebugPrivilege", &luid)) return false;
+    if (!::LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &luid)) return false;
 
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Luid = luid;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     DWORD returned = 0;
-    if (!api.adjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, &returned)) return false;
+    if (!::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, sizeof privileges, nullptr, &returned)) return false;
     // The call succeeds even when the token lacks the privilege; then nothing was enabled.
-    return api.getLastError() != ERROR_NOT_ALL_ASSIGNED;
+    return ::GetLastError() != ERROR_NOT_ALL_ASSIGNED;
 }
 
 }  // namespace pelorin

@@ -63,18 +63,8 @@ void EnsureSingleInstance();
 // The first top-level window titled "Pelorin" that belongs to another process.
 HWND FindRunningInstanceWindow();
 
-// The platform calls EnableDebugPrivilege makes, replaceable by tests.
-struct PrivilegeApi {
-    decltype(&::OpenProcessToken) openProcessToken;
-    decltype(&::LookupPrivilegeValueA) lookupPrivilegeValue;
-    decltype(&::AdjustTokenPrivileges) adjustTokenPrivileges;
-    decltype(&::GetLastError) getLastError;
-    decltype(&::CloseHandle) closeHandle;
-};
-const PrivilegeApi& PlatformPrivilegeApi();
-
 // Enables SeDebugPrivilege in the process token. True only when the
 // privilege really was enabled (an adjustment that assigned nothing is false).
-bool EnableDebugPrivilege(const PrivilegeApi& api = PlatformPrivilegeApi());
+bool EnableDebugPrivilege();
 
 }  // namespace pelorin

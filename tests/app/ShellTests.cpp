@@ -1,5 +1,5 @@
 // The application shell: where a stored placement puts the window, the
-// settings in the registry, the debug privilege, and closes that always end.
+// settings in the registry, and closes that always end.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -106,27 +106,6 @@ TEST_F(Settings, OnlyWellTypedStoredValuesAreAppliedAndAnyNonZeroOnTopTicksTheBo
     EXPECT_EQ(Height(w.form.Form), height);
     EXPECT_TRUE(GetChecked(w.form.chkOnTop));
     EXPECT_TRUE(Topmost());
-
-    MainWindow second;
-    PutInteger("StayOnTop", 0);
-    LoadSettings(second.form, key);
-    EXPECT_FALSE(GetChecked(second.form.chkOnTop));
-    EXPECT_FALSE((::GetWindowLongA(second.Window(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
-}
-
-BOOL WINAPI OpenToken(HANDLE, DWORD, PHANDLE token) { return *token = ::GetCurrentProcess(), TRUE; }
-BOOL WINAPI Lookup(LPCSTR, LPCSTR, PLUID) { return TRUE; }
-BOOL WINAPI Adjust(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) { return TRUE; }
-BOOL WINAPI Keep(HANDLE) { return TRUE; }
-DWORD g_lastError = 0;
-DWORD WINAPI LastError() { return g_lastError; }
-
-TEST(DebugPrivilege, IsReportedOnlyWhenReallyEnabled) {
-    const PrivilegeApi api = {&OpenToken, &Lookup, &Adjust, &LastError, &Keep};
-    g_lastError = ERROR_SUCCESS;
-    EXPECT_TRUE(EnableDebugPrivilege(api));
-    g_lastError = ERROR_NOT_ALL_ASSIGNED;  // the call succeeds, the token lacks the privilege
-    EXPECT_FALSE(EnableDebugPrivilege(api));
 }
 
 // A worker stuck in a platform call that needs nothing of the window.

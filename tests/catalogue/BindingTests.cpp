@@ -91,17 +91,6 @@ TEST_F(Binding, AbsentPsapiIsTriedAtEveryCallAndBindsOnceItLoads) {
     EXPECT_EQ(fake.loads, 4) << "a loaded library is kept";
 }
 
-TEST_F(Binding, PlainPsapiEntriesAreTheAnsiFunctions) {
-    Use(PlatformModuleApi());
-    ASSERT_TRUE(LoadPsapi());
-    const PsapiBinding& t = *BoundPsapi();
-    EXPECT_TRUE(t.getModuleBaseName && t.getModuleBaseName == t.getModuleBaseNameA);
-    EXPECT_TRUE(t.getModuleFileNameEx && t.getModuleFileNameEx == t.getModuleFileNameExA);
-    EXPECT_TRUE(t.getMappedFileName && t.getMappedFileName == t.getMappedFileNameA);
-    EXPECT_TRUE(t.getDeviceDriverBaseName && t.getDeviceDriverBaseName == t.getDeviceDriverBaseNameA);
-    EXPECT_TRUE(t.getDeviceDriverFileName && t.getDeviceDriverFileName == t.getDeviceDriverFileNameA);
-}
-
 // Eight threads reach both unbound bindings at once while slow lookups keep them
 // half done. The even ones call (Module32Next and GetProcessMemoryInfo are among
 // the last lookups) and must get working calls; the odd ones watch and must never

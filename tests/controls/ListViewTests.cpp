@@ -77,20 +77,6 @@ void CALLBACK RebuildThenRelease(HWND, UINT, UINT_PTR id, DWORD) {
     ::PostMessageA(Handle(g_pressed->list), WM_LBUTTONUP, 0, g_at);
 }
 
-TEST_F(List, CellsAreWholeAndTheSelectionIsTheRowsOwn) {
-    const std::string long1000(1000, 'x');
-    Fill({{"a", "1"}, {"", ""}});
-    SetItemText(list, 1, 0, long1000);
-    SetItemText(list, 0, 1, std::string("cut\0here", 8));
-    EXPECT_EQ(GetItemText(list, 1, 0), long1000);
-    EXPECT_EQ(GetItemText(list, 0, 1), "cut");
-    EXPECT_EQ(CurrentIndex(list), -1);
-    SetCurrentIndex(list, 1);
-    EXPECT_EQ(CurrentIndex(list), 1);
-    SetCurrentIndex(list, -1);
-    EXPECT_EQ(CurrentIndex(list), -1);
-}
-
 // A frozen list shows its old rows until the last EndUpdate; rows inserted
 // after a frozen ClearItems do not carry the old selection down with them.
 TEST_F(List, AFrozenRebuildShowsTheOldRowsAndDropsTheOldSelection) {

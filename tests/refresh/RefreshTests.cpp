@@ -145,39 +145,6 @@ TEST_F(Refresh, TheSelectedProcessAndTheTopRowStayAcrossTheRebuild) {
     EXPECT_EQ(state.SelectedPid.load(), 150u);
 }
 
-TEST_F(Refresh, AHeaderSortHoldsAcrossRefreshesWithTheSelectionKept) {
-    script.processes = {{100, L"a.exe", 3u << 20}, {200, L"b.exe", 900u << 10}, {300, L"c.exe", 2u << 30}};
-    Run();
-    state.SelectedPid = 100;
-    NMLISTVIEW click = {};
-    click.hdr = {Handle(state.lvProcesses), 0, static_cast<UINT>(LVN_COLUMNCLICK)};
-    click.iSubItem = kMem;
-    ::SendMessageA(w.Window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
-    EXPECT_EQ(Column(kMem), (std::vector<std::string>{"2G", "3M", "900K"}));
-    script.processes[1].workingSet = 5u << 20;
-    Run();
-    EXPECT_EQ(Column(kMem), (std::vector<std::string>{"2G", "5M", "3M"}));
-    EXPECT_EQ(GetItemText(state.lvProcesses, CurrentIndex(state.lvProcesses), 1), "100");
-    ::SendMessageA(w.Window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
-    EXPECT_EQ(Column(kMem), (std::vector<std::string>{"3M", "5M", "2G"}));
-}
-
-// The real machine, "More Info" ticked: nothing may pile up over many refreshes.
-TEST_F(Refresh, RepeatedRefreshesLeaveHandlesAndPrivateMemoryWhereTheyWere) {
-    state.source = state.platformSource.get();
-    SetChecked(state.chkMoreInfo, true);
-    for (int i = 0; i < 50; ++i) RefreshProcessList(state);
-    const unsigned long handles = test::OwnHandleCount();
-    const std::uint64_t bytes = test::OwnPrivateBytes();
-    const int rounds = test::SoakCount(300, 5000);
-    for (int i = 0; i < rounds; ++i) RefreshProcessList(state);
-    std::printf("| Refresh soak | refreshes, handles before/after, private KB before/after | %d, %lu/%lu, %llu/%llu |\n",
-                rounds, handles, test::OwnHandleCount(), bytes / 1024, test::OwnPrivateBytes() / 1024);
-    EXPECT_GT(ItemCount(state.lvProcesses), 0);
-    EXPECT_LE(test::OwnHandleCount(), handles + 2);
-    EXPECT_LE(test::OwnPrivateBytes(), bytes + 256 * 1024);
-}
-
 std::uint32_t RefreshOnce(ProcessListState& state, WorkerThread* thread) {
     RefreshProcessList(state, thread);
     return 0;

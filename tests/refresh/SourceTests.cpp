@@ -94,20 +94,6 @@ TEST_F(Source, AProcessThatRefusesShowsNothingAndIsAskedAgain) {
     EXPECT_EQ(source->Read(100).imagePath, "C:\\apps\\app.exe");
 }
 
-TEST_F(Source, ASixtyFourBitImageInTheSystemFolderIsReadThroughItsAlias) {
-    const std::string inSystem = SystemDirectory() + "tool.exe";
-    script.processes = {{100, L"tool.exe"}, {200, L"app.exe"}};
-    script.processes[0].path = inSystem;
-    script.processes[0].otherBitness = true;
-    script.processes[1].otherBitness = true;
-    source->Snapshot();
-    const ProcessReadings tool = source->Read(100);
-    EXPECT_EQ(tool.imagePath, inSystem);
-    EXPECT_EQ(tool.versionPath, NativeFilePath(inSystem));
-    EXPECT_NE(tool.versionPath, inSystem);
-    EXPECT_EQ(source->Read(200).versionPath, "C:\\apps\\app.exe");
-}
-
 TEST_F(Source, WithoutTheListEachProcessIsOpenedAndItsClockReadAfterItsTimes) {
     script.listReadable = false;
     script.readCost = 100;
