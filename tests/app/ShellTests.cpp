@@ -53,12 +53,6 @@ protected:
         key.parent = scratch.Path();
     }
     std::string Product() { return ProductKeyPath(key); }
-    bool Exists(const std::string& path) {
-        HKEY k = nullptr;
-        const bool found = ::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS;
-        if (found) ::RegCloseKey(k);
-        return found;
-    }
     void Put(const char* name, DWORD type, const void* data, DWORD size) {
         HKEY k = nullptr;
         ::RegCreateKeyExA(HKEY_CURRENT_USER, Product().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
@@ -86,7 +80,8 @@ TEST_F(Settings, ACompanyKeyWithoutTheProductGetsItOnlyAtClose) {
                       &company, nullptr);
     ::RegCloseKey(company);
     RegisterWindowHandle(w.form, key);
-    EXPECT_FALSE(Exists(Product()));
+    UniqueKey product;
+    EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, Product().c_str(), 0, KEY_READ, product.Put()), ERROR_SUCCESS);
     SaveSettings(w.form, key);
     EXPECT_EQ(Integer("frmleft"), static_cast<DWORD>(Left(w.form.Form)));
 }

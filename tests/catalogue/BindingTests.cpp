@@ -1,5 +1,5 @@
-// The run-time bindings of Toolhelp and PSAPI through a fake module table: a
-// kernel32 without an export, a PSAPI.dll that will not load, slow lookups.
+// The run-time bindings of Toolhelp and PSAPI through a fake module table:
+// missing exports, slow lookups.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +14,7 @@ namespace {
 
 const HMODULE Kernel = reinterpret_cast<HMODULE>(0x7a000000), Psapi = reinterpret_cast<HMODULE>(0x7b000000);
 const HANDLE Snapshot = reinterpret_cast<HANDLE>(0x4444);
-struct { std::string missingExport; bool psapiLoads; DWORD lookupDelayMs; int loads; } fake;
+struct { std::string missingExport; DWORD lookupDelayMs; } fake;
 std::atomic<int> calls;  // of any fake Toolhelp or PSAPI function
 
 template <typename T> T Counted(T answer) { ++calls; return answer; }
@@ -30,7 +30,7 @@ BOOL WINAPI FakeMemoryInfo(HANDLE, PROCESS_MEMORY_COUNTERS* counters, DWORD) {
 
 template <typename F> void (*Entry(F function))() { return reinterpret_cast<void (*)()>(function); }
 HMODULE WINAPI FakeGetModuleHandle(LPCSTR name) { return std::string(name) == "kernel32.dll" ? Kernel : nullptr; }
-HMODULE WINAPI FakeLoadLibrary(LPCSTR) { ++fake.loads; return fake.psapiLoads ? Psapi : nullptr; }
+HMODULE WINAPI FakeLoadLibrary(LPCSTR) { return Psapi; }
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
     if (fake.lookupDelayMs) ::Sleep(fake.lookupDelayMs);  // keeps a binding half done for a while
     if (fake.missingExport == name) return nullptr;
@@ -47,7 +47,7 @@ const ModuleApi FakeModules{&FakeGetModuleHandle, &FakeLoadLibrary, &FakeGetProc
 
 // Both bindings unbound and bound through api from now on; the fakes whole and quick.
 void Use(const ModuleApi& api, DWORD delayMs = 0) {
-    fake = {"", true, delayMs, 0};
+    fake = {"", delayMs};
     calls = 0;
     ResetToolhelpBinding(api);
     ResetPsapiBinding(api);
@@ -74,21 +74,6 @@ TEST_F(Binding, AMissingExportMakesItsWrappersAnswerZeroWithoutCalling) {
     EXPECT_EQ(counters.WorkingSetSize, 77u);
     EXPECT_EQ(ProcessWorkingSet(::GetCurrentProcess()), 0u);  // "Mem" reads 0
     EXPECT_EQ(calls, 0);
-}
-
-TEST_F(Binding, AbsentPsapiIsTriedAtEveryCallAndBindsOnceItLoads) {
-    fake.psapiLoads = false;
-    char buffer[260] = "untouched";
-    for (int call = 1; call <= 3; ++call) {
-        EXPECT_EQ(pelorin::GetModuleFileNameEx(nullptr, nullptr, buffer, sizeof buffer), 0u);
-        EXPECT_EQ(fake.loads, call);
-    }
-    EXPECT_STREQ(buffer, "untouched");
-    fake.psapiLoads = true;
-    EXPECT_EQ(pelorin::GetModuleFileNameEx(nullptr, nullptr, buffer, sizeof buffer), 17u);
-    EXPECT_STREQ(buffer, "C:\\fake\\image.exe");
-    EXPECT_TRUE(LoadPsapi());
-    EXPECT_EQ(fake.loads, 4) << "a loaded library is kept";
 }
 
 // Eight threads reach both unbound bindings at once while slow lookups keep them

@@ -20,21 +20,13 @@
 
 namespace pelorin::test {
 
-// Dispatches this thread's pending messages (windows created by the test live on it).
-inline void Pump() {
-    MSG message;
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageA(&message);
-    }
-}
-
 // True as soon as done() holds; false when it still does not after timeoutMs.
+// Meanwhile this thread's messages are served (the test's windows live on it).
 template <class Condition>
 bool WaitUntil(Condition done, DWORD timeoutMs = 5000) {
     const DWORD start = ::GetTickCount();
-    for (;;) {
-        Pump();
+    for (MSG message;;) {
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::TranslateMessage(&message), ::DispatchMessageA(&message);
         if (done()) return true;
         if (::GetTickCount() - start >= timeoutMs) return false;
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
@@ -51,12 +43,6 @@ inline std::string BinFolder() {
 }
 
 inline std::string FixturePath(const std::string& fileName) { return BinFolder() + fileName; }
-
-inline bool WriteTextFile(const std::string& path, const std::string& text) {
-    const UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file && ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
 
 inline std::string UniqueName(const char* prefix) {
     static LONG counter = 0;

@@ -228,7 +228,7 @@ public:
     bool Start(bool wait = true) {
         const std::string exe = folder_.File("Pelorin.exe"), marker = folder_.File("testing.log");
         if (!::CopyFileA(test::FixturePath("Pelorin.exe").c_str(), exe.c_str(), FALSE) ||
-            (marker_ == Marker::File && !test::WriteTextFile(marker, "")) ||
+            (marker_ == Marker::File && !UniqueHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))) ||
             (marker_ == Marker::Folder && !::CreateDirectoryA(marker.c_str(), nullptr)) ||
             !process_.StartProgram(exe, "", folder_.Path()))
             return false;

@@ -21,24 +21,16 @@ namespace {
 
 using test::MainWindow;
 
-struct Column {
-    std::string title;
-    int format;
-    int width;
-    bool operator==(const Column&) const = default;
-};
-
-std::vector<Column> ColumnsOf(Control* list) {
-    std::vector<Column> columns;
-    for (int i = 0;; ++i) {
-        char text[64] = {};
-        LVCOLUMNA c = {};
-        c.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
-        c.pszText = text;
-        c.cchTextMax = sizeof text;
-        if (!::SendMessageA(Handle(list), LVM_GETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&c))) break;
-        columns.push_back({text, c.fmt & LVCFMT_JUSTIFYMASK, c.cx});
-    }
+// "title/format/width" of every column.
+std::vector<std::string> ColumnsOf(Control* list) {
+    std::vector<std::string> columns;
+    char text[64] = {};
+    LVCOLUMNA c = {};
+    c.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
+    c.pszText = text;
+    c.cchTextMax = sizeof text;
+    while (::SendMessageA(Handle(list), LVM_GETCOLUMNA, columns.size(), reinterpret_cast<LPARAM>(&c)))
+        columns.push_back(std::string(text) + "/" + std::to_string(c.fmt & LVCFMT_JUSTIFYMASK) + "/" + std::to_string(c.cx));
     return columns;
 }
 
@@ -52,14 +44,11 @@ RECT Bounds(Control* c) {
 TEST(MainWindow, IsMadeOfItsControlsColumnsAndLayout) {
     MainWindow w;
     MainForm& f = w.form;
-    const int left = LVCFMT_LEFT, centre = LVCFMT_CENTER;
-    EXPECT_EQ(ColumnsOf(f.lvProcesses), (std::vector<Column>{{"Process Name", left, 110}, {"PID", centre, 40},
-                                                             {"Mem", centre, 60}, {"CPU", centre, 35},
-                                                             {"Image Path", left, 280}, {"Description", centre, 100},
-                                                             {"Company", centre, 100}}));
-    EXPECT_EQ(ColumnsOf(f.lvModules), (std::vector<Column>{{"Modules Count: 0", centre, 130},
-                                                           {"Processes used by", left, 300},
-                                                           {"Description", left, 100}, {"Company", centre, 100}}));
+    // Alignments: 0 left, 2 centred.
+    EXPECT_EQ(ColumnsOf(f.lvProcesses), (std::vector<std::string>{"Process Name/0/110", "PID/2/40", "Mem/2/60", "CPU/2/35",
+                                                                  "Image Path/0/280", "Description/2/100", "Company/2/100"}));
+    EXPECT_EQ(ColumnsOf(f.lvModules), (std::vector<std::string>{"Modules Count: 0/2/130", "Processes used by/0/300",
+                                                                "Description/0/100", "Company/2/100"}));
     for (auto [box, caption] : {std::pair{f.chkShowKnown, "Show Known Processes"}, {f.chkMoreInfo, "More Info"},
                                 {f.chkOnTop, "On Top"}, {f.chkNoRefresh, "No Refresh"}})
         EXPECT_EQ(Caption(box), caption);
@@ -123,9 +112,9 @@ class Clicks : public ::testing::Test {
 protected:
     void Refresh() { RefreshProcessList(w.form.refresh); }
     std::int32_t RowOf(DWORD pid) {
-        for (std::int32_t r = 0; r < ItemCount(list); ++r)
-            if (GetItemText(list, r, 1) == std::to_string(pid)) return r;
-        return -1;
+        const auto pids = test::ColumnOf(list, 1);
+        const auto at = std::find(pids.begin(), pids.end(), std::to_string(pid));
+        return at == pids.end() ? -1 : static_cast<std::int32_t>(at - pids.begin());
     }
     // A click as the mouse makes it, on a row or (row -1) below the last one.
     void Click(std::int32_t row) {
@@ -134,7 +123,6 @@ protected:
         ::SendMessageA(Handle(list), LVM_GETITEMRECT, static_cast<WPARAM>(row < 0 ? ItemCount(list) - 1 : row),
                        reinterpret_cast<LPARAM>(&r));
         const LPARAM at = MAKELPARAM(30, row < 0 ? r.bottom + 5 : (r.top + r.bottom) / 2);
-        const std::string before = Caption(w.form.Form);
         SetCaption(w.form.Form, "clicking");
         ::PostMessageA(Handle(list), WM_LBUTTONDOWN, MK_LBUTTON, at);
         ::PostMessageA(Handle(list), WM_LBUTTONUP, 0, at);
