@@ -701,7 +701,7 @@ bool ListViewMessage(Control& lv, UINT message, WPARAM wParam, LPARAM lParam, LR
         const auto row = static_cast<std::int32_t>(
             ::SendMessageA(lv.window, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
         lv.listPressed = true;
-        lv.listPressedRow = (hit.flags & LVHT_ONITEM) ? ShownRow(lv, row) : std::nullopt;
+        lv.listPressedRow = ShownRow(lv, row);  // none for -1: no row there
         return false;  // the platform's own handling goes on
     }
     if (message != kListCallMessage) return false;

@@ -116,13 +116,13 @@ protected:
         const auto at = std::find(pids.begin(), pids.end(), std::to_string(pid));
         return at == pids.end() ? -1 : static_cast<std::int32_t>(at - pids.begin());
     }
-    // A click as the mouse makes it, on a row or (row -1) below the last one.
+    // A click as the mouse makes it (in the "Mem" column), on a row or (row -1) below the last one.
     void Click(std::int32_t row) {
         RECT r = {};
         r.left = LVIR_BOUNDS;
         ::SendMessageA(Handle(list), LVM_GETITEMRECT, static_cast<WPARAM>(row < 0 ? ItemCount(list) - 1 : row),
                        reinterpret_cast<LPARAM>(&r));
-        const LPARAM at = MAKELPARAM(30, row < 0 ? r.bottom + 5 : (r.top + r.bottom) / 2);
+        const LPARAM at = MAKELPARAM(170, row < 0 ? r.bottom + 5 : (r.top + r.bottom) / 2);
         SetCaption(w.form.Form, "clicking");
         ::PostMessageA(Handle(list), WM_LBUTTONDOWN, MK_LBUTTON, at);
         ::PostMessageA(Handle(list), WM_LBUTTONUP, 0, at);
