@@ -47,44 +47,25 @@ TEST(SettlePlacement, KeepsAPlacementWhoseCaptionCanBeReachedAndBringsBackOneTha
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
-        HKEY parent = nullptr;
-        ::RegCreateKeyExA(HKEY_CURRENT_USER, scratch.Path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &parent, nullptr);
-        ::RegCloseKey(parent);
         key.parent = scratch.Path();
+        Create(scratch.Path());
     }
     std::string Product() { return ProductKeyPath(key); }
+    static UniqueKey Create(const std::string& path) {
+        UniqueKey k;
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.Put(), nullptr);
+        return k;
+    }
     void Put(const char* name, DWORD type, const void* data, DWORD size) {
-        HKEY k = nullptr;
-        ::RegCreateKeyExA(HKEY_CURRENT_USER, Product().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
-        ::RegSetValueExA(k, name, 0, type, static_cast<const BYTE*>(data), size);
-        ::RegCloseKey(k);
+        ::RegSetValueExA(Create(Product()).Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     }
     void PutInteger(const char* name, DWORD value) { Put(name, REG_DWORD, &value, 4); }
-    std::optional<DWORD> Integer(const char* name) {
-        DWORD value = 0, size = 4, type = 0;
-        if (::RegGetValueA(HKEY_CURRENT_USER, Product().c_str(), name, RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS ||
-            type != REG_DWORD)
-            return std::nullopt;
-        return value;
-    }
     bool Topmost() { return (::GetWindowLongA(w.Window(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
 
     test::ScratchKey scratch;
     SettingsKey key;
     MainWindow w;
 };
-
-TEST_F(Settings, ACompanyKeyWithoutTheProductGetsItOnlyAtClose) {
-    HKEY company = nullptr;
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, (key.parent + "\\marrowby").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &company, nullptr);
-    ::RegCloseKey(company);
-    RegisterWindowHandle(w.form, key);
-    UniqueKey product;
-    EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, Product().c_str(), 0, KEY_READ, product.Put()), ERROR_SUCCESS);
-    SaveSettings(w.form, key);
-    EXPECT_EQ(Integer("frmleft"), static_cast<DWORD>(Left(w.form.Form)));
-}
 
 TEST_F(Settings, OnlyWellTypedStoredValuesAreAppliedAndAnyNonZeroOnTopTicksTheBox) {
     PutInteger("frmleft", 300);

@@ -1,7 +1,5 @@
-// What every test program shares: waiting for a condition while serving this
-// thread's messages, files beside the test program, throwaway folders and
-// registry keys, child processes, and the process's own figures for leak
-// checks that work under Wine.
+// What every test program shares: waits, files beside the test program,
+// throwaway folders and keys, child processes, the process's own figures.
 #pragma once
 
 #include <windows.h>
