@@ -21,7 +21,6 @@ constexpr const char* kNoVersionInfo = "--";
 
 // One row of the list, gathered off the interface thread.
 struct RowTexts {
-    std::uint32_t pid = 0;
     std::uint64_t creation = 0;  // 0 when unknown: the row's process cannot be told from a later one
     std::array<std::string, kColumnCount> cells;
 };
@@ -48,6 +47,15 @@ void ClearSamples(CpuSampleLists& set) {
 // Differences of 32-bit counters that may have wrapped between two samples.
 std::int32_t WrappingDifference(std::int32_t now, std::int32_t before) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(before));
+}
+
+std::int32_t AppendSample(CpuSampleLists& set, const CpuSample& sample) {
+    const std::int32_t index = set.pids->Add(IntToText(static_cast<std::int32_t>(sample.pid)));
+    set.ticks->Add(IntToText(static_cast<std::int32_t>(sample.tick)));
+    set.kernels->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(sample.times.kernel))));
+    set.users->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(sample.times.user))));
+    set.creations->Add(std::to_string(sample.times.creation));
+    return index;
 }
 
 // Keeps only the entries of PIDs in the snapshot. A PID that is gone can only
@@ -118,7 +126,6 @@ bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTe
         if (IsSystemPseudoProcess(entry.name)) continue;
 
         RowTexts row;
-        row.pid = entry.pid;
         row.creation = readings.times.valid ? readings.times.creation : 0;
         row.cells[0] = entry.name;
         row.cells[1] = IntToText(static_cast<std::int32_t>(entry.pid));
@@ -278,15 +285,6 @@ void RefreshProcessList(ProcessListState& state) noexcept { Refresh(state, nullp
 void RefreshProcessList(ProcessListState& state, WorkerThread* thread) noexcept { Refresh(state, thread); }
 
 double CpuOverflowLimit(std::uint32_t processors) { return 100.0 * (processors > 0 ? processors : 1) + 2.0; }
-
-std::int32_t AppendSample(CpuSampleLists& set, const CpuSample& sample) {
-    const std::int32_t index = set.pids->Add(IntToText(static_cast<std::int32_t>(sample.pid)));
-    set.ticks->Add(IntToText(static_cast<std::int32_t>(sample.tick)));
-    set.kernels->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(sample.times.kernel))));
-    set.users->Add(IntToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(sample.times.user))));
-    set.creations->Add(std::to_string(sample.times.creation));
-    return index;
-}
 
 double ComputeCpuUsage(ProcessListState& state, std::int32_t entry) {
     CpuSampleLists& current = state.CurrentSample;

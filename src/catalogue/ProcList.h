@@ -6,10 +6,10 @@
 // A refresh gathers every reading and cell text on the calling thread, then
 // applies the rows to the list in one call on the interface thread (frozen,
 // cleared, filled, put in the order the user chose, selection re-applied,
-// scrolled back to the row that was on top, unfrozen). Two refreshes never overlap: a gate is held for the
-// whole refresh; the worker waits for it together with its stop event, the
-// interface thread waits while serving sent messages, so neither can deadlock
-// the other.
+// scrolled back to the row that was on top, unfrozen). Two refreshes never
+// overlap: a gate is held for the whole refresh; the worker waits for it
+// together with its stop event, the interface thread waits while serving sent
+// messages, so neither can deadlock the other.
 #pragma once
 
 #include <windows.h>
@@ -96,9 +96,6 @@ void RefreshProcessList(ProcessListState& state, WorkerThread* thread) noexcept;
 // as 0: a share of one processor, so a process reaches 100 for each
 // processor it keeps busy.
 double CpuOverflowLimit(std::uint32_t processors);
-
-// Appends a sample to a set; answers its index.
-std::int32_t AppendSample(CpuSampleLists& set, const CpuSample& sample);
 
 // Processor share of the process at `entry` of CurrentSample since its
 // previous sample, in percent of one processor; records the entry as the

@@ -141,9 +141,8 @@ std::string ProcessImagePath(HANDLE process) {
 }
 
 bool IsOtherBitness(HANDLE process) {
-    BOOL self = FALSE, other = FALSE;
-    if (!::IsWow64Process(::GetCurrentProcess(), &self) || !::IsWow64Process(process, &other)) return false;
-    return self != other;
+    BOOL other = FALSE;
+    return ::IsWow64Process(process, &other) && RunningUnderWow64() != (other != FALSE);
 }
 
 std::string GetProcessImagePath(std::uint32_t pid) {

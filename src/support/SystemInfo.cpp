@@ -129,6 +129,8 @@ bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && LowerCaseAscii(text.substr(0, prefix.size())) == LowerCaseAscii(prefix);
 }
 
+}  // namespace
+
 bool RunningUnderWow64() {
     static const bool wow64 = [] {
         BOOL value = FALSE;
@@ -136,8 +138,6 @@ bool RunningUnderWow64() {
     }();
     return wow64;
 }
-
-}  // namespace
 
 std::string WindowsDirectory() {
     char buffer[kPathBuffer];

@@ -18,6 +18,9 @@ std::string SystemDriveRoot();        // C:\ for a Windows folder on C:
 std::string SystemDriveRoot(std::string_view windowsDirectory);
 bool FileExists(const std::string& fileName);  // false for a directory
 
+// True when this 32-bit program runs on 64-bit Windows.
+bool RunningUnderWow64();
+
 // The path through which this program reads a file the system names by its
 // native path. A 32-bit program on 64-bit Windows that opens the system
 // folder is sent to SysWOW64 instead, so a 64-bit process's image there is
