@@ -299,16 +299,12 @@ bool SortsBefore(const Control& lv, const Row& a, const Row& b) {
         return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, first.data(), static_cast<int>(first.size()),
                                 second.data(), static_cast<int>(second.size())) == CSTR_LESS_THAN;
     }
-    // A text that is no figure goes below every figure. Both are rounded to
-    // doubles first: on the x87 stack one could keep extra precision and make
-    // two equal texts unequal, which would break the order of ties.
+    // A text that is no figure goes below every figure.
     const auto figure = [](const std::string& text) {
         const double value = SizeTextValue(text);
         return std::isnan(value) ? -HUGE_VAL : value;
     };
-    const volatile double before = figure(first);
-    const volatile double after = figure(second);
-    return before < after;
+    return figure(first) < figure(second);
 }
 
 bool SortChosen(const Control& lv) {

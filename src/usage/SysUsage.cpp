@@ -52,10 +52,9 @@ bool ReadProcessorCount(SysUsageState& state) {
 }  // namespace
 
 double ComputeLoad(double idleDelta, double systemDelta, std::uint32_t processors) {
-    // Extended precision throughout, as the figure was always computed.
-    const long double ratio = static_cast<long double>(idleDelta) / static_cast<long double>(systemDelta);
-    const long double load = 100.0L - ratio * 100.0L / static_cast<long double>(processors) + 0.5L;
-    return static_cast<double>(load);
+    // Plain doubles: every build and every thread computes the same figure.
+    const double ratio = idleDelta / systemDelta;
+    return 100.0 - ratio * 100.0 / static_cast<double>(processors) + 0.5;
 }
 
 SampleResult TakeSample(SysUsageState& state) {

@@ -66,6 +66,7 @@ TEST(FastStrings, Table) {
         ROW(SizeToText(std::ldexp(1.0, 104)), "18446744073709600000T"), ROW(SizeToText(-1536), "-1.5K"),
         ROW(SizeToText(std::nan("")), "0"), ROW(DecimalToText(1.6666), "1.66"), ROW(DecimalToText(12.5), "12.5"),
         ROW(DecimalToText(1600), "1600"), ROW(DecimalToText(6402.25), "6402.25"), ROW(DecimalToText(-2.5), "-2.5"),
+        ROW(DecimalToText(0.35), "0.35"),  // x87 arithmetic would keep 34.99... and print 0.34
         ROW(FloatToText(0), "0"), ROW(FloatToText(-0.0), "0"), ROW(FloatToText(-1), "-1"), ROW(FloatToText(0.1), "0.1"),
         ROW(FloatToText(0.3), "0.3"), ROW(FloatToText(1234.5678), "1234.5678"),
         ROW(FloatToText(2.0 / 3), "0.666666666666667"), ROW(FloatToText(1e15), "1000000000000000"),
