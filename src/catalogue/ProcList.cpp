@@ -244,6 +244,7 @@ void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
     if (!ListsExist(state.CurrentSample) || !ListsExist(state.PreviousSample) || state.source == nullptr) return;
     const HANDLE gate = state.refreshGate.Get();
     if (gate == nullptr) return;
+    // Held by the other refresh: counted, then waited for.
     if (::WaitForSingleObject(gate, 0) != WAIT_OBJECT_0) {
         ++state.gateWaits;
         const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
