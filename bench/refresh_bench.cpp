@@ -178,10 +178,10 @@ unsigned long FindLinuxProcess(const std::string& exeName) {
 // ---------------------------------------------------------------------------
 // Wine side: a process's times as Wine's own process list reports them.
 
-// Kernel + user time of a process in seconds from the system process list:
-// under Wine GetProcessTimes answers 0 for another process, the list has the
-// real figures.
-std::optional<double> ListedProcessSeconds(DWORD pid) {
+// Kernel + user time of a process in seconds, and its open handles, from the
+// system process list: under Wine GetProcessTimes answers 0 for another
+// process and GetProcessHandleCount 0 for any, the list has the real figures.
+std::optional<double> ListedProcessSeconds(DWORD pid, unsigned long* handles = nullptr) {
     using QueryFunction = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
     const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
     const auto query = ntdll ? reinterpret_cast<QueryFunction>(
@@ -202,6 +202,7 @@ std::optional<double> ListedProcessSeconds(DWORD pid) {
             LARGE_INTEGER user, kernel;
             std::memcpy(&user, reinterpret_cast<const unsigned char*>(entry) + 40, sizeof user);
             std::memcpy(&kernel, reinterpret_cast<const unsigned char*>(entry) + 48, sizeof kernel);
+            if (handles != nullptr) *handles = entry->HandleCount;
             return static_cast<double>(user.QuadPart + kernel.QuadPart) / 1e7;
         }
         if (entry->NextEntryOffset == 0) return std::nullopt;
@@ -652,6 +653,7 @@ struct MemorySample {
     double minutes = 0;
     std::size_t privateBytes = 0;
     std::size_t workingSet = 0;
+    unsigned long handles = 0;
 };
 
 std::optional<MemorySample> ReadMemory(const Program& program, double minutes) {
@@ -659,7 +661,9 @@ std::optional<MemorySample> ReadMemory(const Program& program, double minutes) {
     counters.cb = sizeof counters;
     // Under Wine PagefileUsage tracks private memory (PrivateUsage is never filled in).
     if (!::GetProcessMemoryInfo(program.Process(), &counters, sizeof counters)) return std::nullopt;
-    return MemorySample{minutes, counters.PagefileUsage, counters.WorkingSetSize};
+    unsigned long handles = 0;
+    ListedProcessSeconds(program.Pid(), &handles);
+    return MemorySample{minutes, counters.PagefileUsage, counters.WorkingSetSize, handles};
 }
 
 struct PelorinRun {
@@ -933,7 +937,8 @@ int Run(int argc, char** argv) {
           "millisecond from this bench; the first start of the run, then %d more starts.\n",
           options.starts);
     Print("- *private memory*: PROCESS_MEMORY_COUNTERS.PagefileUsage of the running Pelorin.exe (Wine keeps private "
-          "memory there), read each minute of one run; the steady windows above are its first minutes.\n\n");
+          "memory there), read each minute of one run; the steady windows above are its first minutes. *handles*: its "
+          "open handles as the system process list counts them, read with it.\n\n");
     Print("| measure | value |\n|---|---:|\n");
     Print("| start to first filled list, first start | %.0f ms |\n", pelorin.firstStartMs);
     if (!starts.empty()) {
@@ -955,8 +960,8 @@ int Run(int argc, char** argv) {
     Print("| Pelorin.exe size | %zu bytes (%.1f KB) |\n", image.size(), image.size() / 1024.0);
     Print("| Pelorin.exe imports | %s |\n", importText.c_str());
     for (const MemorySample& m : pelorin.memory) {
-        Print("| private memory at %.1f min | %.0f KB (working set %.0f KB) |\n", m.minutes, m.privateBytes / 1024.0,
-              m.workingSet / 1024.0);
+        Print("| private memory at %.1f min | %.0f KB (working set %.0f KB), %lu handles |\n", m.minutes,
+              m.privateBytes / 1024.0, m.workingSet / 1024.0, m.handles);
     }
 
     Print("\n## Targets\n\n| target | result |\n|---|---|\n");

@@ -244,8 +244,12 @@ void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
     if (!ListsExist(state.CurrentSample) || !ListsExist(state.PreviousSample) || state.source == nullptr) return;
     const HANDLE gate = state.refreshGate.Get();
     if (gate == nullptr) return;
-    const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
-    if (!acquired) return;
+    // Held by the other refresh: counted, then waited for.
+    if (::WaitForSingleObject(gate, 0) != WAIT_OBJECT_0) {
+        ++state.gateWaits;
+        const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
+        if (!acquired) return;
+    }
     GateHold hold(gate);
     // The close may have turned refreshing off while this refresh waited.
     if (!state.RefreshEnabled.load()) return;

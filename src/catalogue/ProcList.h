@@ -77,6 +77,9 @@ struct ProcessListState {
 
     // Auto-reset, signalled while no refresh runs.
     UniqueHandle refreshGate{::CreateEventA(nullptr, FALSE, TRUE, nullptr)};
+    // Refreshes that found the gate held and waited for it: how a test sees
+    // one refresh blocked behind another.
+    std::atomic<std::int32_t> gateWaits{0};
 };
 
 // Start-up: creates the ten empty sample lists (after the workers exist,

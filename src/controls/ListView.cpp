@@ -396,17 +396,24 @@ void CopySelectedRow(const Control& lv) {
     ::CloseClipboard();
 }
 
-// The text of the cell under the mouse when it is too wide for its column.
-const std::string* TruncatedCellUnderMouse(const Control& lv) {
-    LVHITTESTINFO hit = {};
-    if (!::GetCursorPos(&hit.pt) || !::ScreenToClient(lv.window, &hit.pt)) return nullptr;
-    const auto row = static_cast<std::int32_t>(Send(lv.window, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-    const std::string* text = ShownCell(lv, row, hit.iSubItem);
+// The text of the cell a tip is asked for when it is too wide for its column.
+// The notification names the row; it names the column only for a sub-item
+// (the platform may leave that at 0), else the column is the one under the
+// mouse on that row.
+const std::string* TruncatedCell(const Control& lv, std::int32_t row, std::int32_t column) {
+    if (column <= 0) {
+        LVHITTESTINFO hit = {};
+        column = 0;
+        if (::GetCursorPos(&hit.pt) && ::ScreenToClient(lv.window, &hit.pt) &&
+            Send(lv.window, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) == row)
+            column = hit.iSubItem;
+    }
+    const std::string* text = ShownCell(lv, row, column);
     if (row < 0 || text == nullptr || text->empty()) return nullptr;
     // The list leaves a few pixels on each side of a cell's text.
     constexpr int kCellMargin = 12;
     const auto needed = static_cast<int>(Send(lv.window, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text->c_str())));
-    const auto width = static_cast<int>(Send(lv.window, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(hit.iSubItem), 0));
+    const auto width = static_cast<int>(Send(lv.window, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
     return needed + kCellMargin > width ? text : nullptr;
 }
 
@@ -774,13 +781,13 @@ bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
     }
     case LVN_GETINFOTIPA: {
         auto& tip = reinterpret_cast<NMLVGETINFOTIPA&>(const_cast<NMHDR&>(header));
-        CopyText(TruncatedCellUnderMouse(lv), tip.pszText, tip.cchTextMax);
+        CopyText(TruncatedCell(lv, tip.iItem, tip.iSubItem), tip.pszText, tip.cchTextMax);
         result = 0;
         return true;
     }
     case LVN_GETINFOTIPW: {
         auto& tip = reinterpret_cast<NMLVGETINFOTIPW&>(const_cast<NMHDR&>(header));
-        CopyText(TruncatedCellUnderMouse(lv), tip.pszText, tip.cchTextMax);
+        CopyText(TruncatedCell(lv, tip.iItem, tip.iSubItem), tip.pszText, tip.cchTextMax);
         result = 0;
         return true;
     }

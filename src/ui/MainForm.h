@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -67,8 +68,9 @@ struct MainForm {
     const KillApi* killApi = nullptr;  // null: the platform's; tests put their own in
     bool TestMode = false;     // a "testing.log" file beside the program
     // The close: the workers must have stopped by closeDeadline; the
-    // settings are saved once.
-    bool closing = false;
+    // settings are saved once. Set when the close begins, read by tests from
+    // other threads.
+    std::atomic<bool> closing{false};
     DWORD closeDeadline = 0;
     bool settingsSaved = false;
 

@@ -1,5 +1,5 @@
-// The application shell: where a stored placement puts the window, the
-// settings in the registry, and closes that always end.
+// The application shell: test mode, where a stored placement puts the
+// window, the settings in the registry, and closes that always end.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -44,6 +44,14 @@ TEST(SettlePlacement, KeepsAPlacementWhoseCaptionCanBeReachedAndBringsBackOneTha
     EXPECT_EQ(kept.left, 5000);
 }
 
+TEST(TestMode, OnlyAFileNamedTestingLogBesideTheProgramSwitchesItOn) {
+    const test::TempFolder nothing, file, folder;
+    ASSERT_TRUE(UniqueHandle(::CreateFileA(file.File("testing.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
+    ASSERT_TRUE(::CreateDirectoryA(folder.File("testing.log").c_str(), nullptr));
+    EXPECT_EQ((std::vector{TestModeFileExists(nothing.Path()), TestModeFileExists(file.Path()), TestModeFileExists(folder.Path())}),
+              (std::vector{false, true, false}));
+}
+
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -60,6 +68,7 @@ protected:
         ::RegSetValueExA(Create(Product()).Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     }
     void PutInteger(const char* name, DWORD value) { Put(name, REG_DWORD, &value, 4); }
+    std::optional<DWORD> Stored(const char* name) { return test::RegistryDword(Product().c_str(), name); }
     bool Topmost() { return (::GetWindowLongA(w.Window(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
 
     test::ScratchKey scratch;
@@ -82,6 +91,20 @@ TEST_F(Settings, OnlyWellTypedStoredValuesAreAppliedAndAnyNonZeroOnTopTicksTheBo
     EXPECT_EQ(Height(w.form.Form), height);
     EXPECT_TRUE(GetChecked(w.form.chkOnTop));
     EXPECT_TRUE(Topmost());
+}
+
+// "On Top" is stored as 1 or 0, and a 0 leaves the box clear and the window
+// not topmost at the next start.
+TEST_F(Settings, OnTopIsSavedAsOneOrZeroAndAZeroStartsClear) {
+    for (const bool ticked : {true, false}) {
+        SetChecked(w.form.chkOnTop, ticked);
+        SaveSettings(w.form, key);
+        EXPECT_EQ(Stored("StayOnTop"), ticked ? 1u : 0u);
+    }
+    SetChecked(w.form.chkOnTop, true);
+    LoadSettings(w.form, key);
+    EXPECT_FALSE(GetChecked(w.form.chkOnTop));
+    EXPECT_FALSE(Topmost());
 }
 
 // A worker stuck in a platform call that needs nothing of the window.
@@ -114,22 +137,27 @@ TEST_F(StuckClose, EndsInBoundedTimeAfterSavingTheSettings) {
     const DWORD start = ::GetTickCount();
     ::SendMessageA(w.Window(), WM_CLOSE, 0, 0);
     const DWORD took = ::GetTickCount() - start;
+    // It waits out its deadline for the worker, then ends with 2 s to spare.
     EXPECT_GE(took, CloseWaitMs - 100);
     EXPECT_LT(took, CloseWaitMs + 2000);
     EXPECT_EQ(MainWindow::saves, 1);
     EXPECT_EQ(MainWindow::ends, 1);
 }
 
-// The process may end as soon as WM_ENDSESSION is answered.
+// The process may end as soon as WM_ENDSESSION is answered. The session ends
+// while the user's close still waits for the stuck worker (for CloseWaitMs,
+// 3 s: the margin this thread has to send).
 TEST_F(StuckClose, ASessionEndDuringTheUsersCloseIsAnsweredOnlyOnceTheSettingsAreSaved) {
-    bool savedWhenAnswered = false;
+    bool closeWaiting = false, savedWhenAnswered = false;
     std::thread session([&] {
-        ::Sleep(500);
+        test::WaitUntil([&] { return w.form.closing.load(); }, 60000);
+        closeWaiting = w.form.closing && MainWindow::saves == 0;
         ::SendMessageA(w.Window(), WM_ENDSESSION, TRUE, 0);
         savedWhenAnswered = MainWindow::saves == 1;
     });
     ::SendMessageA(w.Window(), WM_CLOSE, 0, 0);
     session.join();
+    EXPECT_TRUE(closeWaiting);
     EXPECT_TRUE(savedWhenAnswered);
     EXPECT_EQ(MainWindow::saves, 1);
     EXPECT_GE(MainWindow::ends, 1);

@@ -1,4 +1,6 @@
 // The name and path rules applied to each snapshot entry.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +8,7 @@
 
 #include "catalogue/ProcessSnapshot.h"
 #include "catalogue/Systemlist.h"
+#include "common/KnownNames.h"
 
 namespace pelorin {
 namespace {
@@ -27,19 +30,30 @@ TEST(Rules, NormalizeImagePath) {
     EXPECT_EQ(NormalizeImagePath("\\SystemRoot\\System32\\smss.exe"), windows + "\\System32\\smss.exe");
 }
 
-// Pseudo-processes are never listed; known ones are hidden unless asked for.
-TEST(Rules, PseudoAndKnownProcesses) {
-    const struct { std::string_view name; bool pseudo = false, known = false; } cases[] = {
-        {"System", true}, {"SYSTEM", true}, {"[System Process]", true}, {"[SYSTEM PROCESS]", true}, {"System.exe"},
-        {"system.exe"}, {"SystemX"}, {"[System Idle Process]"}, {" System"}, {""}, {"svchost.exe", false, true},
-        {"SVCHOST.EXE"}, {"Pelorin.exe", false, true}, {"pelorin.exe"}, {"CCC.exe", false, true}, {"outlook.exe"},
-        {"OUTLOOK.EXE", false, true}, {"explorer.exe", false, true}, {"Explorer.exe"}, {"svchost.exe "},
-        {"C:\\windows\\system32\\svchost.exe"}, {std::string_view("svchost.exe\0x", 13)},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(IsSystemPseudoProcess(c.name), c.pseudo) << '"' << c.name << '"';
-        EXPECT_EQ(IsKnownProcess(c.name), c.known) << '"' << c.name << '"';
+// Only the idle pseudo-process and the kernel's own process, by name in any case.
+TEST(Rules, PseudoProcesses) {
+    for (const auto& [name, pseudo] : {std::pair{"System", true}, {"SYSTEM", true}, {"[System Process]", true}, {"[SYSTEM PROCESS]", true},
+                                      {"System.exe", false}, {"system.exe", false}, {"SystemX", false},
+                                      {"[System Idle Process]", false}, {" System", false}, {"", false}})
+        EXPECT_EQ(IsSystemPseudoProcess(name), pseudo) << '"' << name << '"';
+}
+
+// The table holds the documented names and no other; each is known only as
+// written, and only a whole bare name is.
+TEST(Rules, TheKnownTableIsTheDocumentedNamesCaseAndAll) {
+    EXPECT_EQ(KnownProcessTable.size(), std::size(test::kKnownNames));
+    for (const KnownProcessRow& row : KnownProcessTable) EXPECT_TRUE(test::IsKnownName(row.fileName)) << row.fileName;
+    for (std::string_view name : test::kKnownNames) {
+        EXPECT_TRUE(IsKnownProcess(name)) << name;
+        for (auto change : {::CharUpperBuffA, ::CharLowerBuffA}) {
+            std::string other(name);
+            change(other.data(), static_cast<DWORD>(other.size()));
+            if (other != name) {
+                EXPECT_FALSE(IsKnownProcess(other)) << other;
+            }
+        }
     }
+    for (const char* other : {"", "svchost.exe ", "C:\\windows\\system32\\svchost.exe"}) EXPECT_FALSE(IsKnownProcess(other)) << other;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // the settings' save and the process's end counted instead of done.
 #pragma once
 
+#include <atomic>
+
 #include "app/Startup.h"
 #include "common/TestSupport.h"
 #include "controls/AppObject.h"
@@ -33,6 +35,7 @@ struct MainWindow {
         options.saveSettings = [](MainForm&) { ++saves; };
         options.endProcess = [] { ++ends; };
         if (source != nullptr) form.refresh.source = source;
+        form.refresh.periodMs = 20;  // tests wait for the loop's passes, not for seconds
         app = CreateAppObject("Pelorin");
         CreateMainForm(form, app, options);
         ::ShowWindow(Handle(form.Form), SW_SHOWNOACTIVATE);
@@ -43,7 +46,7 @@ struct MainWindow {
 
     HWND Window() { return Handle(form.Form); }
 
-    static inline int saves = 0, ends = 0;
+    static inline std::atomic<int> saves = 0, ends = 0;  // read by tests' other threads too
     TempFolder folder;  // the program's folder: no "testing.log" in it
     StartupOptions options;
     Control* app = nullptr;

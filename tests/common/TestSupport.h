@@ -1,14 +1,12 @@
 // What every test program shares: waits, files beside the test program,
-// throwaway folders and keys, child processes, the process's own figures.
+// throwaway folders and keys, child processes, the soak switch.
 #pragma once
 
 #include <windows.h>
-#include <psapi.h>
 #include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,16 +29,13 @@ bool WaitUntil(Condition done, DWORD timeoutMs = 5000) {
     }
 }
 
-// The folder of the running test program, with its trailing backslash; the
-// fixtures and Pelorin.exe are built there.
-inline std::string BinFolder() {
+// A file beside the running test program: the fixtures and Pelorin.exe are built there.
+inline std::string FixturePath(const std::string& fileName) {
     char buffer[MAX_PATH + 1] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    std::string path(buffer, length < MAX_PATH ? length : 0);
-    return path.substr(0, path.find_last_of('\\') + 1);
+    const std::string path(buffer, length < MAX_PATH ? length : 0);
+    return path.substr(0, path.find_last_of('\\') + 1) + fileName;
 }
-
-inline std::string FixturePath(const std::string& fileName) { return BinFolder() + fileName; }
 
 inline std::string UniqueName(const char* prefix) {
     static LONG counter = 0;
@@ -86,11 +81,17 @@ private:
     std::string path_;
 };
 
+// A REG_DWORD under HKEY_CURRENT_USER; none when missing or of another type.
+inline std::optional<DWORD> RegistryDword(const char* key, const char* name) {
+    DWORD value = 0, size = sizeof value;
+    const bool read = ::RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
+    return read ? std::optional(value) : std::nullopt;
+}
+
 // A process the test starts and owns: killed when the object goes away while
 // it still runs.
 class Child {
 public:
-    Child() = default;
     ~Child() { Kill(); }
 
     // pelorin_child.exe with options (see fixtures/CMakeLists.txt), waiting
@@ -121,7 +122,6 @@ public:
     }
 
     DWORD Pid() const { return pid_; }
-    HANDLE Handle() const { return process_.Get(); }
     bool Running() const { return process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
 
     // The exit code once the process has ended within timeoutMs.
@@ -151,38 +151,6 @@ private:
 inline int SoakCount(int normal, int soak) {
     char value[8] = {};
     return ::GetEnvironmentVariableA("PELORIN_SOAK", value, sizeof value) && value[0] == '1' ? soak : normal;
-}
-
-// Private bytes of this process (PagefileUsage: PrivateUsage is never filled
-// in under Wine); 0 on failure.
-inline std::uint64_t OwnPrivateBytes() {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : 0;
-}
-
-// Open handles of this process as the system's process list counts them
-// (GetProcessHandleCount answers 0 under Wine); 0 on failure.
-inline unsigned long OwnHandleCount() {
-    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr) return 0;
-    std::vector<unsigned char> buffer(1 << 20);
-    ULONG needed = 0;
-    if (query(5, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return 0;
-    // The fields this needs of a 32-bit SYSTEM_PROCESS_INFORMATION entry.
-    for (std::size_t offset = 0;;) {
-        const unsigned char* entry = buffer.data() + offset;
-        ULONG next = 0, handles = 0;
-        std::uintptr_t pid = 0;
-        std::memcpy(&next, entry, sizeof next);
-        std::memcpy(&pid, entry + 68, sizeof pid);
-        std::memcpy(&handles, entry + 76, sizeof handles);
-        if (pid == ::GetCurrentProcessId()) return handles;
-        if (next == 0) return 0;
-        offset += next;
-    }
 }
 
 }  // namespace pelorin::test

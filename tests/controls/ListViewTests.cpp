@@ -37,22 +37,16 @@ public:
     // What another program reads from the platform's list.
     std::string PlatformText(int row) {
         char text[64] = {};
-        LVITEMA item = {};
-        item.iItem = row;
-        item.pszText = text;
-        item.cchTextMax = sizeof text;
-        ::SendMessageA(Handle(list), LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        ListView_GetItemText(Handle(list), row, 0, text, sizeof text);
         return text;
     }
     void HeaderClick(int column) {
         NMLISTVIEW click = {};
-        click.hdr = {Handle(list), 0, static_cast<UINT>(LVN_COLUMNCLICK)};
-        click.iSubItem = column;
+        click.hdr = {Handle(list), 0, static_cast<UINT>(LVN_COLUMNCLICK)}, click.iSubItem = column;
         ::SendMessageA(Handle(form), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
     }
     POINT RowPoint(int row) {
-        RECT r = {};
-        r.left = LVIR_BOUNDS;
+        RECT r = {LVIR_BOUNDS, 0, 0, 0};
         ::SendMessageA(Handle(list), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
         return {r.left + 20, (r.top + r.bottom) / 2};
     }
@@ -131,23 +125,18 @@ TEST_F(List, AHeaderClickSortsByFiguresOrTextAndASecondReverses) {
     EXPECT_EQ(Column(0), (std::vector<std::string>{"a", "b", "B", "c", "d", "e"}));
 }
 
+// The tip names its row and column, wherever the mouse is.
 TEST_F(List, ACellTooNarrowForItsTextShowsItWholeInATip) {
-    Fill({{"short", "a text far too long for a column one hundred and twenty pixels wide"}});
-    const auto tipAt = [&](int x) {
-        POINT p = RowPoint(0);
-        p.x = x;
-        ::ClientToScreen(Handle(list), &p);
-        ::SetCursorPos(p.x, p.y);
+    const char* wide = "a text far too long for a column one hundred and twenty pixels wide";
+    Fill({{"short", wide}, {"a", "1"}});
+    for (const auto& [row, shown] : {std::pair{0, wide}, {1, ""}}) {
         char text[256] = "untouched";
         NMLVGETINFOTIPA tip = {};
-        tip.hdr = {Handle(list), 0, static_cast<UINT>(LVN_GETINFOTIPA)};
-        tip.pszText = text;
-        tip.cchTextMax = sizeof text;
+        tip.hdr = {Handle(list), 0, static_cast<UINT>(LVN_GETINFOTIPA)}, tip.pszText = text, tip.cchTextMax = sizeof text;
+        tip.iItem = row, tip.iSubItem = 1;
         ::SendMessageA(Handle(form), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&tip));
-        return std::string(text);
-    };
-    EXPECT_EQ(tipAt(180), GetItemText(list, 0, 1));
-    EXPECT_EQ(tipAt(20), "");
+        EXPECT_STREQ(text, shown) << row;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // What a user does to processes in the real Pelorin.exe while it refreshes:
-// click and kill the row clicked, sort, find by typing, Delete, copy; what it
-// shows of 64-bit processes; and that no other program can make it run code.
+// click and kill the row clicked, find by typing, Delete, copy; what it shows
+// of 64-bit processes; and that no other program can make it run code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -20,19 +20,16 @@ protected:
         list = pelorin.ProcessList();
     }
     std::string Pid(const test::Child& child) { return std::to_string(child.Pid()); }
-    // Clicks the child's row, read right before: the list keeps refreshing.
     bool ClickRow(const test::Child& child, DWORD holdMs = 60, bool right = false) {
-        const int row = Find(Rows(list), Pid(child));
-        const auto point = row >= 0 ? RowPoint(list, row) : std::nullopt;
-        return point && pelorin.Click(*point, right, holdMs);
+        return pelorin.ClickRow(Pid(child), right, holdMs);
     }
     bool TitleNames(const test::Child& child) {
-        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; }, 3000);
+        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; });
     }
-    std::string SelectedPid() {
-        const auto rows = Rows(list);
-        const auto selected = ::SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
-        return selected >= 0 && selected < static_cast<LRESULT>(rows.size()) ? rows[static_cast<std::size_t>(selected)][1] : "";
+    std::string SelectedPid() {  // read with the rows
+        int selected = -1;
+        const std::vector<Row> rows = Rows(list, &selected);
+        return selected >= 0 ? rows.at(static_cast<std::size_t>(selected))[1] : "";
     }
 
     SettingsGuard settings;
@@ -54,18 +51,6 @@ TEST_F(Actions, TheRowClickedIsTheProcessTheTitleAndKillTaskActOn) {
     ASSERT_TRUE(pelorin.ChooseKillTask());
     EXPECT_EQ(children[1].ExitCode(), 0u);
     EXPECT_TRUE(children[0].Running());
-}
-
-TEST_F(Actions, AMemHeaderClickSortsLargestFirstAcrossRefreshesKeepingTheSelection) {
-    ASSERT_TRUE(ClickRow(children[0]));
-    const auto memHeader = RowPoint(list, -1, 2);
-    ASSERT_TRUE(memHeader && pelorin.Click(*memHeader));
-    for (int refresh = 0; refresh < 3; ++refresh, ::Sleep(1100)) {
-        const auto rows = Rows(list);
-        for (std::size_t r = 1; r < rows.size(); ++r)
-            EXPECT_GE(SizeTextValue(rows[r - 1][2]), SizeTextValue(rows[r][2])) << rows[r - 1][2] << " above " << rows[r][2];
-        EXPECT_EQ(SelectedPid(), Pid(children[0]));
-    }
 }
 
 TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteEndsIt) {
@@ -137,14 +122,12 @@ TEST(Messages, FromAnotherProgramRunNothingInPelorin) {
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},
           {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {pelorin.ProcessList(), 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
-        Ask(window, message, wParam, lParam, 2000);
+        Ask(window, message, wParam, lParam);
         ::PostMessageA(window, message, wParam, lParam);
     }
-    ::Sleep(1500);
-    ASSERT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
-    EXPECT_GT(Count(pelorin.ProcessList()), 0);
+    // The posted ones are handled in order on the same thread, before the close.
     ASSERT_TRUE(pelorin.Close());
-    EXPECT_EQ(pelorin.ExitCode(3000), 0u);
+    EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
 }
 
 }  // namespace

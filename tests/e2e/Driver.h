@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -14,20 +16,15 @@
 #include <string>
 #include <vector>
 
-// GDI+ wants the COM declarations and the min and max that the build leaves out.
-#include <objidl.h>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
-
+#include "app/Startup.h"
 #include "common/TestSupport.h"
 
 namespace pelorin::e2e {
 
 using Row = std::vector<std::string>;
-constexpr DWORD kCloseLimitMs = 3000;  // what any close may take
+// What any close may take: the close's own deadline for its workers, then the
+// settings and the end, with 2 s to spare.
+constexpr DWORD kCloseLimitMs = CloseWaitMs + 2000;
 const std::optional<DWORD> kExitedWithZero = 0;
 constexpr const char* kCompanyKey = "SOFTWARE\\marrowby";
 constexpr const char* kSettingsKey = "SOFTWARE\\marrowby\\pelorin";
@@ -72,24 +69,24 @@ struct Remote {
     const std::size_t size;
 };
 
-// `count` records (cells row by row across `columns`, or column titles), each
-// followed by its text's room: written in one go, a message each, read back in one go.
+// `count` records (cells row by row across `columns` from firstColumn on),
+// each followed by its text's room: written in one go, a message each, read
+// back in one go.
 template <class Record>
-std::optional<Row> ReadTexts(HWND list, UINT message, int count, int columns, Record record) {
+std::optional<Row> ReadTexts(HWND list, UINT message, int count, int columns, Record record, int firstColumn = 0) {
     constexpr std::size_t kText = 1024, kSlot = 128 + kText;
     static_assert(sizeof record <= kSlot - kText);
     const Remote remote(list, static_cast<std::size_t>(count) * kSlot);
     std::vector<char> local(remote.size, '\0');
     for (int i = 0; i < count; ++i) {
-        record.iSubItem = i % columns;
+        record.iSubItem = firstColumn + i % columns;
         record.pszText = remote.at + (i + 1) * kSlot - kText;
         record.cchTextMax = static_cast<int>(kText);
         std::memcpy(local.data() + i * kSlot, &record, sizeof record);
     }
     bool done = remote.Write(local.data());
     for (int i = 0; i < count && done; ++i) {
-        const auto answer = Ask(list, message, i / columns, reinterpret_cast<LPARAM>(remote.at + i * kSlot));
-        done = answer && (message != LVM_GETCOLUMNA || *answer != 0);
+        done = Ask(list, message, i / columns, reinterpret_cast<LPARAM>(remote.at + i * kSlot)).has_value();
     }
     if (!done || !remote.Read(local.data())) return std::nullopt;
     Row texts;
@@ -102,26 +99,34 @@ inline HWND HeaderOf(HWND list) { return reinterpret_cast<HWND>(Ask(list, LVM_GE
 inline int ColumnCount(HWND list) { return static_cast<int>(Ask(HeaderOf(list), HDM_GETITEMCOUNT).value_or(0)); }
 inline int Count(HWND list) { return static_cast<int>(Ask(list, LVM_GETITEMCOUNT).value_or(-1)); }
 
-inline Row Headers(HWND list) {
-    LVCOLUMNA column = {};
-    column.mask = LVCF_TEXT;
-    return ReadTexts(list, LVM_GETCOLUMNA, ColumnCount(list), 1, column).value_or(Row());
-}
+inline int Selected(HWND list) { return static_cast<int>(Ask(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED).value_or(-2)); }
 
-// Every cell of every row, as one refresh left them: a refresh can fall
-// between two messages, so two reads in a row must agree.
-inline std::vector<Row> Rows(HWND list) {
+// Every cell of every row, and the selected row (-1 for none), as one refresh
+// left them: a refresh can fall between two messages, so two reads in a row
+// must agree. A list that never holds still for 20 s fails the test.
+inline std::vector<Row> Rows(HWND list, int* selected = nullptr) {
     const int columns = ColumnCount(list);
-    for (int attempt = 0; attempt < 20 && columns > 0; ++attempt) {
-        const int count = Count(list);
+    for (const DWORD start = ::GetTickCount(); columns > 0 && ::GetTickCount() - start < 20000;) {
+        const int count = Count(list), selection = Selected(list);
+        if (count < 0) break;  // Pelorin has ended
         const auto first = ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{});
-        if (!first || first != ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{}) || Count(list) != count)
+        if (!first || first != ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{}) ||
+            Count(list) != count || Selected(list) != selection)
             continue;
         std::vector<Row> rows;
         for (auto cell = first->begin(); cell != first->end(); cell += columns) rows.emplace_back(cell, cell + columns);
+        if (selected != nullptr) *selected = selection;
         return rows;
     }
+    ADD_FAILURE() << "the process list could not be read as one refresh left it";
     return {};
+}
+
+// The row whose PID cell reads pid right now (a message a row); -1 for none.
+inline int RowOfPid(HWND list, const std::string& pid) {
+    const Row pids = ReadTexts(list, LVM_GETITEMTEXTA, std::max(Count(list), 0), 1, LVITEMA{}, 1).value_or(Row());
+    const auto found = std::find(pids.begin(), pids.end(), pid);
+    return found == pids.end() ? -1 : static_cast<int>(found - pids.begin());
 }
 
 // The row whose cell in the column holds text; -1 for none.
@@ -157,11 +162,7 @@ inline std::optional<POINT> RowPoint(HWND list, int row, int column = 0) {
 
 // HKCU\SOFTWARE\marrowby\pelorin: one REG_DWORD of it; ClearSettings removes
 // the company key, so the next start is a first run.
-inline std::optional<DWORD> Setting(const char* name) {
-    DWORD value = 0, size = sizeof value;
-    const LONG result = ::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
-    return result == ERROR_SUCCESS ? std::optional(value) : std::nullopt;
-}
+inline std::optional<DWORD> Setting(const char* name) { return test::RegistryDword(kSettingsKey, name); }
 inline void ClearSettings() { ::RegDeleteTreeA(HKEY_CURRENT_USER, kCompanyKey); }
 
 // Puts the key back as it was found: its values (kept in a scratch key), or its absence.
@@ -217,7 +218,7 @@ inline BOOL CALLBACK Collect(HWND window, LPARAM windows) noexcept {
     return TRUE;
 }
 
-enum class Marker { None, File, Folder };  // what stands beside the copy as "testing.log"
+enum class Marker { None, File };  // whether a "testing.log" file stands beside the copy
 
 class Pelorin {
 public:
@@ -229,7 +230,6 @@ public:
         const std::string exe = folder_.File("Pelorin.exe"), marker = folder_.File("testing.log");
         if (!::CopyFileA(test::FixturePath("Pelorin.exe").c_str(), exe.c_str(), FALSE) ||
             (marker_ == Marker::File && !UniqueHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))) ||
-            (marker_ == Marker::Folder && !::CreateDirectoryA(marker.c_str(), nullptr)) ||
             !process_.StartProgram(exe, "", folder_.Path()))
             return false;
         const auto shown = [&] {
@@ -261,21 +261,19 @@ public:
     bool Checked(const char* caption) const { return Ask(Control("Button", caption), BM_GETCHECK) == BST_CHECKED; }
 
     // Real input: the window comes forward, the cursor lands on the point,
-    // over a window of this process, before the button goes down.
+    // over a window of this process, before the button goes down; it is held
+    // for holdMs, as a person holds it.
     bool Click(POINT screen, bool right = false, DWORD holdMs = 60) const {
-        BringForward();
-        const bool landed = test::WaitUntil([&] {
-            POINT at = {};
-            return Own(::GetForegroundWindow()) && ::SetCursorPos(screen.x, screen.y) && ::GetCursorPos(&at) &&
-                   at.x == screen.x && at.y == screen.y && Own(::WindowFromPoint(at));
-        }, 3000);
-        INPUT input = {};
-        input.type = INPUT_MOUSE;
-        input.mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-        if (!landed || ::SendInput(1, &input, sizeof input) != 1) return false;
-        ::Sleep(holdMs);
-        input.mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-        return ::SendInput(1, &input, sizeof input) == 1;
+        return Land([&] { return std::optional(screen); }) && PressAndRelease(right, holdMs);
+    }
+    // A row of the process list by its PID, found again right before the
+    // button goes down: the list keeps refreshing.
+    bool ClickRow(const std::string& pid, bool right = false, DWORD holdMs = 60) const {
+        return Land([&] {
+            const HWND list = ProcessList();
+            const int row = RowOfPid(list, pid);
+            return row >= 0 ? RowPoint(list, row) : std::nullopt;
+        }) && PressAndRelease(right, holdMs);
     }
     bool Click(HWND control) const {  // its middle
         RECT r = {};
@@ -283,7 +281,7 @@ public:
     }
     bool ClickCheckBox(const char* caption) const {  // true once it toggled
         const bool before = Checked(caption);
-        return Click(Control("Button", caption)) && test::WaitUntil([&] { return Checked(caption) != before; }, 3000);
+        return Click(Control("Button", caption)) && test::WaitUntil([&] { return Checked(caption) != before; });
     }
     bool ChooseKillTask() const {  // the first item of the open popup
         const HWND popup = WaitPopupMenu();
@@ -293,7 +291,7 @@ public:
     }
     // Keys pressed together, in order, then let go (Ctrl+C is {VK_CONTROL, 'C'}).
     bool Press(std::initializer_list<WORD> keys) const {
-        BringForward();
+        if (!ComeForward()) return false;
         std::vector<INPUT> inputs(2 * keys.size());  // downs in order, then ups the other way
         for (std::size_t i = 0; i < inputs.size(); ++i) {
             const bool up = i >= keys.size();
@@ -303,9 +301,7 @@ public:
             inputs[i].ki.wScan = static_cast<WORD>(::MapVirtualKeyA(inputs[i].ki.wVk, MAPVK_VK_TO_VSC));
             inputs[i].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
         }
-        const bool sent = ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
-        ::Sleep(50);
-        return sent;
+        return ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
     }
     bool Type(const std::string& text) const {
         return std::all_of(text.begin(), text.end(), [&](char c) {
@@ -318,33 +314,35 @@ public:
     HWND WaitMessageBox() const { return OwnWindow("#32770", 5000); }
     static std::string MessageText(HWND box) { return Text(::GetDlgItem(box, 0xFFFF)); }
 
-    bool Screenshot(const std::string& pngPath) const {  // what the screen shows of the window
-        ::SetForegroundWindow(form_);
-        ::RedrawWindow(form_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        ::Sleep(300);  // Pelorin paints on its own thread
-        static const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-        ULONG_PTR token = 0;
-        const Gdiplus::GdiplusStartupInput input;
-        if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
-        bool saved = false;
-        {
-            const Placement p = PlacementOf(form_);
-            Gdiplus::Bitmap image(p.width, p.height, PixelFormat24bppRGB);
-            Gdiplus::Graphics graphics(&image);
-            const ScopedWindowDC screen(nullptr);
-            const HDC dc = graphics.GetHDC();
-            saved = ::BitBlt(dc, 0, 0, p.width, p.height, screen.Get(), p.left, p.top, SRCCOPY);
-            graphics.ReleaseHDC(dc);
-            saved = saved && image.Save(std::wstring(pngPath.begin(), pngPath.end()).c_str(), &kPngEncoder, nullptr) == Gdiplus::Ok;
-        }
-        Gdiplus::GdiplusShutdown(token);
-        return saved;
-    }
-
 private:
     bool Own(HWND window) const { return ProcessOf(window) == process_.Pid(); }
     // A popup menu or a message box of this process keeps the input where it is.
-    void BringForward() const { if (!Own(::GetForegroundWindow())) ::SetForegroundWindow(form_); }
+    bool ComeForward() const {
+        if (!Own(::GetForegroundWindow())) ::SetForegroundWindow(form_);
+        return test::WaitUntil([&] { return Own(::GetForegroundWindow()); });
+    }
+    // The cursor on where(), over a window of this process, where() asked
+    // again once it is there.
+    template <class Where>
+    bool Land(Where where) const {
+        const auto same = [](std::optional<POINT> a, std::optional<POINT> b) { return a && b && a->x == b->x && a->y == b->y; };
+        return ComeForward() && test::WaitUntil([&] {
+            const std::optional<POINT> screen = where();
+            POINT at = {};
+            return screen && ::SetCursorPos(screen->x, screen->y) && ::GetCursorPos(&at) && same(at, screen) &&
+                   Own(::WindowFromPoint(at)) && same(where(), screen);
+        });
+    }
+    static bool Mouse(DWORD flags) {  // a button or a move where the cursor is
+        INPUT input = {};
+        input.type = INPUT_MOUSE, input.mi.dwFlags = flags;
+        return ::SendInput(1, &input, sizeof input) == 1;
+    }
+    static bool PressAndRelease(bool right, DWORD holdMs) {
+        if (!Mouse(right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN)) return false;
+        ::Sleep(holdMs);
+        return Mouse(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
+    }
     HWND OwnWindow(const char* className, DWORD waitMs = 0) const {  // a visible top-level one
         HWND found = nullptr;
         test::WaitUntil([&] {

@@ -1,6 +1,6 @@
-// The real Pelorin.exe started and closed at every point of its refresh
-// cycle, and kept under process churn. PELORIN_SOAK=1 makes both long
-// (scripts/soak collects the "| " lines).
+// The real Pelorin.exe started where the last run left it and closed at
+// every point of its refresh cycle, and kept under process churn.
+// PELORIN_SOAK=1 makes both long (scripts/soak collects the "| " lines).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,15 +16,11 @@ namespace {
 
 constexpr DWORD kRefreshCycleMs = 1100;  // 1000 ms asleep plus the refresh
 
-template <class... Values>
-void Figure(const char* name, const char* figure, const char* format, Values... values) {
-    std::printf("| %s%s | %s | ", name, test::SoakCount(0, 1) ? " (soak)" : "", figure);
-    std::printf(format, values...);
-    std::printf(" |\n");
-    std::fflush(stdout);
-}
+// A figure for scripts/soak's table.
+#define FIGURE(name, figure, format, ...) \
+    std::printf("| %s%s | %s | " format " |\n", name, test::SoakCount(0, 1) ? " (soak)" : "", figure, __VA_ARGS__), std::fflush(stdout)
 
-TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecondsAndSaves) {
+TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroInBoundedTimeAndSaves) {
     SettingsGuard settings;
     ClearSettings();
     const int runs = test::SoakCount(12, 200);
@@ -35,6 +31,7 @@ TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecon
         Pelorin pelorin;
         ASSERT_TRUE(pelorin.Start());
         const DWORD filled = ::GetTickCount();  // the first refresh has just ended
+        if (k > 0) { EXPECT_EQ(PlacementOf(pelorin.Window()), SavedPlacement()) << "not where the last run left it"; }
         const Placement placed = {40 + k * 53 % 300, 30 + k * 29 % 200, 480 + k * 17 % 200, 360 + k * 13 % 150};
         ASSERT_TRUE(Place(pelorin.Window(), placed));
         const DWORD offset = static_cast<DWORD>(k) * kRefreshCycleMs / static_cast<DWORD>(runs);
@@ -51,7 +48,7 @@ TEST(StartAndClose, EveryCloseAcrossTheRefreshCycleExitsWithZeroWithinThreeSecon
         EXPECT_EQ(code, kExitedWithZero) << spent << " ms after WM_CLOSE";
         EXPECT_EQ(SavedPlacement(), placed);
     }
-    Figure("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)", "%d / %d / %lu, %lu", runs, failed,
+    FIGURE("start/close", "runs / failed / WM_CLOSE to exit, mean and slowest (ms)", "%d / %d / %lu, %lu", runs, failed,
            total / runs, slowest);
 }
 
@@ -63,13 +60,13 @@ struct ChurnChild {
 TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) {
     SettingsGuard settings;
     constexpr DWORD kRowLifetimeLimitMs = 2 * kRefreshCycleMs + 300;  // ends are seen between reads
-    const DWORD durationMs = test::SoakCount(10, 60) * 1000;
+    const int childCount = test::SoakCount(200, 1200);
     Pelorin pelorin;
     ASSERT_TRUE(pelorin.Start());
 
     // Children start only between reads: the latest one under a PID is the one its row stands for.
     std::map<std::string, ChurnChild> children;
-    int started = 0, failedStarts = 0, reads = 0, childRows = 0;
+    int started = 0, reads = 0, childRows = 0;
     long longestLagMs = 0;
     std::string problems;
     const auto readAndCheck = [&] {
@@ -90,17 +87,12 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
     };
 
     const DWORD begin = ::GetTickCount();
-    DWORD nextRead = begin, lastEnded = begin;
-    for (;;) {
+    for (DWORD nextRead = begin, lastEnded = begin;;) {
         const DWORD now = ::GetTickCount();
-        const bool churning = now - begin < durationMs;
-        // About twenty a second, each living 200 to 1500 ms.
-        for (; churning && started + failedStarts <= static_cast<int>((now - begin) / 50); ++started) {
+        // At most twenty a second (a loaded machine starts fewer), each living 200 to 1500 ms.
+        for (; started < childCount && started <= static_cast<int>((now - begin) / 50); ++started) {
             auto child = std::make_unique<test::Child>();
-            if (!child->StartProgram(test::FixturePath("pelorin_child.exe"), "--wait-ms " + std::to_string(200 + started * 137 % 1300))) {
-                ++failedStarts;
-                break;
-            }
+            ASSERT_TRUE(child->StartProgram(test::FixturePath("pelorin_child.exe"), "--wait-ms " + std::to_string(200 + started * 137 % 1300)));
             const std::string pid = std::to_string(child->Pid());  // before the move below
             children[pid] = {0, std::move(child)};
         }
@@ -112,7 +104,7 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
             }
             live = live || child.process;
         }
-        if (!churning && !live && now - lastEnded > kRowLifetimeLimitMs) break;
+        if (started == childCount && !live && now - lastEnded > kRowLifetimeLimitMs) break;
         if (static_cast<LONG>(now - nextRead) >= 0) {
             nextRead = now + 200;
             ASSERT_FALSE(pelorin.ExitCode(0).has_value()) << "Pelorin ended during the churn";
@@ -121,13 +113,10 @@ TEST(Churn, NoPidIsListedTwiceAndNoRowOutlivesItsProcessByMoreThanTwoRefreshes) 
         ::Sleep(5);
     }
     readAndCheck();  // every child ended more than two refreshes ago
-    Figure("churn", "children started / failed / list reads / child rows seen", "%d / %d / %d / %d", started, failedStarts, reads,
-           childRows);
-    Figure("churn", "longest a row was listed after its process ended (ms)", "%ld", longestLagMs);
+    FIGURE("churn", "children started / list reads / child rows seen / longest a row outlived its process (ms)",
+           "%d / %d / %d / %ld", started, reads, childRows, longestLagMs);
     EXPECT_EQ(problems, "");
-    EXPECT_EQ(failedStarts, 0);
     EXPECT_GT(childRows, 0);
-    EXPECT_GE(started, static_cast<int>(durationMs / 1000 * 15)) << "far fewer than twenty a second";
     ASSERT_TRUE(pelorin.Close());
     EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
 }

@@ -5,9 +5,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,20 +22,18 @@ struct ScriptedProcess {
     std::uint64_t kernel = 0, user = 0, creation = 1;
     std::string path = "C:\\apps\\app.exe";
     bool opens = true;
-    bool otherBitness = false;
 };
 
 struct Script {
     std::vector<ScriptedProcess> processes;
     bool listReadable = true;
-    ULONG listNeeds = 0;           // the list fits only a buffer this large
-    std::vector<ULONG> asked;      // buffer lengths the list was asked with
     DWORD now = 1000;              // the clock
     DWORD readCost = 0;            // every image path or times read moves the clock on
-    int pathReads = 0, versionReads = 0;
+    int listReads = 0, pathReads = 0, versionReads = 0;
     std::map<std::string, std::pair<VersionRead, std::string>> versions;  // by file + "|" + key
     std::map<std::string, FileStamp> stamps;
     std::map<HANDLE, std::uint32_t> opened;
+    std::uint32_t processors = 1;
 };
 inline Script script;  // one test at a time
 
@@ -65,14 +63,9 @@ inline std::size_t WriteSystemList(const std::vector<ScriptedProcess>& processes
     return names;
 }
 
-inline LONG WINAPI ScriptedQuery(ULONG, PVOID buffer, ULONG length, PULONG returned) {
+inline LONG WINAPI ScriptedQuery(ULONG, PVOID buffer, ULONG, PULONG returned) {  // the source's first buffer fits
     if (!script.listReadable) return -1;
-    script.asked.push_back(length);
-    const std::size_t needed = std::max<std::size_t>(script.processes.size() * 300, script.listNeeds);
-    if (length < needed) {
-        *returned = static_cast<ULONG>(needed);
-        return static_cast<LONG>(0xC0000004);  // the length does not fit
-    }
+    ++script.listReads;
     *returned = static_cast<ULONG>(WriteSystemList(script.processes, static_cast<unsigned char*>(buffer)));
     return 0;
 }
@@ -117,7 +110,7 @@ inline const ProcessPlatform& ScriptedPlatform() {
             script.now += script.readCost;
             return ScriptedOf(h).path;
         },
-        [](HANDLE h) { return ScriptedOf(h).otherBitness; },
+        [](HANDLE) { return false; },  // every process of this program's width
         [](const std::string& path, FileStamp& stamp) {
             const auto it = script.stamps.find(path);
             return it != script.stamps.end() && (stamp = it->second, true);
@@ -133,5 +126,14 @@ inline const ProcessPlatform& ScriptedPlatform() {
     };
     return platform;
 }
+
+// The platform source over the scripted machine, with its processor count.
+struct ScriptedSource final : ProcessSource {
+    std::vector<SnapshotEntry> Snapshot() override { return source->Snapshot(); }
+    ProcessReadings Read(std::uint32_t pid) override { return source->Read(pid); }
+    std::string VersionString(const std::string& file, const char* key) override { return source->VersionString(file, key); }
+    std::uint32_t ProcessorCount() override { return script.processors; }
+    std::unique_ptr<ProcessSource> source = CreatePlatformProcessSource(ScriptedPlatform());
+};
 
 }  // namespace pelorin::test

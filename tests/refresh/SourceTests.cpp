@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "refresh/ScriptedPlatform.h"
-#include "support/SystemInfo.h"
 
 namespace pelorin {
 namespace {
@@ -43,17 +42,6 @@ TEST(SystemList, EveryEntryAndNameMustLieInWhatTheCallReturned) {
         for (const SystemProcess& p : parsed) names.push_back(p.entry.name);
         EXPECT_EQ(names, c.names) << c.what;
     }
-}
-
-TEST_F(Source, TheListBufferGrowsOnceAndKeepsItsSize) {
-    script.processes = {{100, L"app.exe"}};
-    script.listNeeds = 900 * 1024;
-    source->Snapshot();
-    const std::size_t firstReads = script.asked.size();
-    source->Snapshot();
-    ASSERT_GT(firstReads, 1u);
-    ASSERT_EQ(script.asked.size(), firstReads + 1);
-    EXPECT_GE(script.asked.back(), script.listNeeds);
 }
 
 TEST_F(Source, ReadingsComeFromTheListWithItsClockAndPathsAreReadOncePerProcess) {

@@ -75,22 +75,5 @@ TEST(ReadVersionValue, TellsAFileThatCouldNotBeReadFromOneWithoutTheValue) {
     }
 }
 
-// Every call allocates a whole version block; none may stay behind. Three reads
-// in five allocate a kilobyte or more: a leak on any of their paths would add megabytes.
-TEST(ReadVersionString, RepeatedReadsLeavePrivateMemoryFlat) {
-    const std::string files[] = {Fixture("known"), Fixture("noversion"), Fixture("notranslation"),
-                                 Fixture("twotranslations"), Fixture("missing")};
-    const char* keys[] = {"FileDescription", "CompanyName", "NoSuchKey"};
-    std::size_t characters = 0;
-    std::uint64_t before = 0;
-    for (int i = 0; i < 5300; ++i) {
-        if (i == 300) before = test::OwnPrivateBytes();  // after the heap growth of the first calls and file caches
-        characters += ReadVersionString(files[i % 5], keys[i % 3]).size();
-    }
-    ASSERT_GT(before, 0u);
-    EXPECT_GT(characters, 0u);
-    EXPECT_LT(static_cast<std::int64_t>(test::OwnPrivateBytes() - before), 256 * 1024);
-}
-
 }  // namespace
 }  // namespace pelorin
