@@ -44,6 +44,14 @@ TEST(SettlePlacement, KeepsAPlacementWhoseCaptionCanBeReachedAndBringsBackOneTha
     EXPECT_EQ(kept.left, 5000);
 }
 
+// Test mode is off while the program's folder holds only a folder of that name
+// (the main window's tests show what off means).
+TEST(TestMode, AFolderNamedTestingLogDoesNotCount) {
+    const test::TempFolder folder;
+    ASSERT_TRUE(::CreateDirectoryA(folder.File("testing.log").c_str(), nullptr));
+    EXPECT_FALSE(TestModeFileExists(folder.Path()));
+}
+
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {

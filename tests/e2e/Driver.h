@@ -217,7 +217,7 @@ inline BOOL CALLBACK Collect(HWND window, LPARAM windows) noexcept {
     return TRUE;
 }
 
-enum class Marker { None, File, Folder };  // what stands beside the copy as "testing.log"
+enum class Marker { None, File };  // whether a "testing.log" file stands beside the copy
 
 class Pelorin {
 public:
@@ -229,7 +229,6 @@ public:
         const std::string exe = folder_.File("Pelorin.exe"), marker = folder_.File("testing.log");
         if (!::CopyFileA(test::FixturePath("Pelorin.exe").c_str(), exe.c_str(), FALSE) ||
             (marker_ == Marker::File && !UniqueHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))) ||
-            (marker_ == Marker::Folder && !::CreateDirectoryA(marker.c_str(), nullptr)) ||
             !process_.StartProgram(exe, "", folder_.Path()))
             return false;
         const auto shown = [&] {
