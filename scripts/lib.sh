@@ -74,6 +74,12 @@ pelorin_wine_settings() {
     # A crashing program ends at once instead of waiting in winedbg until the
     # test runner's timeout: the post-mortem "debugger" is a no-op.
     wine reg add "$aedebug" /v Debugger /d 'cmd.exe /c rem %ld %ld' /f >/dev/null 2>&1 </dev/null
+    # Tests run at Wine's 96 DPI: the DPI test sets these for its own starts
+    # only, but one that was stopped midway leaves them behind.
+    local value
+    for value in LogPixels DpiScalingVer; do
+      wine reg delete 'HKCU\Control Panel\Desktop' /v "$value" /f >/dev/null 2>&1 </dev/null || true
+    done
   else
     # A user's window manager manages Pelorin's window; crashes get winedbg.
     wine reg delete "$x11" /v Managed /f >/dev/null 2>&1 </dev/null || true

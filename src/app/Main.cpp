@@ -5,12 +5,14 @@
 
 #include "app/Startup.h"
 #include "controls/AppObject.h"
+#include "controls/Dpi.h"
 #include "support/FastStrings.h"
 #include "ui/MainForm.h"
 
 namespace {
 
 int RunPelorin() {
+    pelorin::DeclareDpiAwareness();
     pelorin::InitUpperCaseMap();
     pelorin::Control* app = pelorin::CreateAppObject("Pelorin");
     // Both outlive the message loop: the window's handlers and the workers use them.

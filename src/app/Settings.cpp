@@ -150,16 +150,14 @@ void LoadSettings(MainForm& f, const SettingsKey& key) {
     }
 
     if (stored.left || stored.top || stored.width || stored.height) {
-        const RECT built = {Left(f.Form), Top(f.Form), Left(f.Form) + Width(f.Form), Top(f.Form) + Height(f.Form)};
+        // The stored values are the window's pixels, at whatever DPI they were saved.
+        const RECT built = PixelBounds(f.Form);
         const SIZE minimum = {::GetSystemMetrics(SM_CXMINTRACK), ::GetSystemMetrics(SM_CYMINTRACK)};
         const std::int32_t caption = ::GetSystemMetrics(SM_CYCAPTION) + ::GetSystemMetrics(SM_CYFRAME);
         const std::vector<RECT> areas = MonitorWorkAreas();
         // Only the window moves; the stored values stay until the save at close.
         const RECT r = SettlePlacement(built, stored, minimum, caption, areas);
-        SetLeft(f.Form, r.left);
-        SetTop(f.Form, r.top);
-        SetWidth(f.Form, r.right - r.left);
-        SetHeight(f.Form, r.bottom - r.top);
+        SetPixelBounds(f.Form, r);
     }
     // Setting the box runs no click handler; the topmost call is made here.
     if (stayOnTop) SetChecked(f.chkOnTop, *stayOnTop != 0);
@@ -188,10 +186,11 @@ void SaveSettings(MainForm& f, const SettingsKey& key) {
     if (!KeyExists(key.root, path.c_str())) CreateKey(key.root, path.c_str(), true);
     const UniqueKey product(OpenKey(key.root, path.c_str(), kKeyAllAccess));
     if (!product) return;
-    WriteInteger(product.Get(), kLeft, Left(f.Form));
-    WriteInteger(product.Get(), kTop, Top(f.Form));
-    WriteInteger(product.Get(), kWidth, Width(f.Form));
-    WriteInteger(product.Get(), kHeight, Height(f.Form));
+    const RECT r = PixelBounds(f.Form);
+    WriteInteger(product.Get(), kLeft, r.left);
+    WriteInteger(product.Get(), kTop, r.top);
+    WriteInteger(product.Get(), kWidth, r.right - r.left);
+    WriteInteger(product.Get(), kHeight, r.bottom - r.top);
     WriteFlag(product.Get(), kStayOnTop, GetChecked(f.chkOnTop));
 }
 

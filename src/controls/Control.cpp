@@ -12,28 +12,8 @@ void EraseFrom(std::vector<LayerObject*>& list, LayerObject* object) {
     list.erase(std::remove(list.begin(), list.end(), object), list.end());
 }
 
-// A font value changed: the platform font is rebuilt and handed to the window
-// before the old one is deleted, so the window never draws with a dead font.
 void FontChanged(ControlFont& font) {
-    Control* c = font.control;
-    const HFONT old = font.handle;
-    font.handle = nullptr;
-    if (c != nullptr && c->window != nullptr) {
-        ::SendMessageA(c->window, WM_SETFONT, reinterpret_cast<WPARAM>(core::FontHandle(*c)), TRUE);
-    }
-    if (old != nullptr) {
-        ::DeleteObject(old);
-        core::CountFont(-1);
-    }
-    if (c != nullptr) {
-        core::UpdateAutoSize(*c);
-        core::Repaint(*c);
-    }
-}
-
-void SetBoundsAndRealign(Control* c, std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) {
-    core::MoveControl(*c, l, t, r, b);
-    core::AfterBoundsSet(*c);
+    if (font.control != nullptr) core::RenewFont(*font.control);
 }
 
 }  // namespace
@@ -98,25 +78,30 @@ void SetCaption(Control* c, std::string_view text) {
 
 std::string Caption(const Control* c) { return c ? c->caption : std::string(); }
 
-std::int32_t Left(const Control* c) { return c ? c->left : 0; }
-std::int32_t Top(const Control* c) { return c ? c->top : 0; }
-std::int32_t Width(const Control* c) { return c ? c->right - c->left : 0; }
-std::int32_t Height(const Control* c) { return c ? c->bottom - c->top : 0; }
+std::int32_t Left(const Control* c) { return c ? core::Unscale(*c, c->left) : 0; }
+std::int32_t Top(const Control* c) { return c ? core::Unscale(*c, c->top) : 0; }
+std::int32_t Width(const Control* c) { return c ? core::Unscale(*c, c->right - c->left) : 0; }
+std::int32_t Height(const Control* c) { return c ? core::Unscale(*c, c->bottom - c->top) : 0; }
 
+// The setters change what they set and keep the other pixels as they are.
 void SetLeft(Control* c, std::int32_t value) {
-    if (c) SetBoundsAndRealign(c, value, c->top, value + Width(c), c->bottom);
+    if (c == nullptr) return;
+    const std::int32_t left = core::Scale(*c, value);
+    core::SetBounds(*c, left, c->top, left + (c->right - c->left), c->bottom);
 }
 
 void SetTop(Control* c, std::int32_t value) {
-    if (c) SetBoundsAndRealign(c, c->left, value, c->right, value + Height(c));
+    if (c == nullptr) return;
+    const std::int32_t top = core::Scale(*c, value);
+    core::SetBounds(*c, c->left, top, c->right, top + (c->bottom - c->top));
 }
 
 void SetWidth(Control* c, std::int32_t value) {
-    if (c) SetBoundsAndRealign(c, c->left, c->top, c->left + value, c->bottom);
+    if (c) core::SetBounds(*c, c->left, c->top, c->left + core::Scale(*c, value), c->bottom);
 }
 
 void SetHeight(Control* c, std::int32_t value) {
-    if (c) SetBoundsAndRealign(c, c->left, c->top, c->right, c->top + value);
+    if (c) core::SetBounds(*c, c->left, c->top, c->right, c->top + core::Scale(*c, value));
 }
 
 void SetPosition(Control* c, std::int32_t left, std::int32_t top) {
@@ -126,41 +111,31 @@ void SetPosition(Control* c, std::int32_t left, std::int32_t top) {
 
 void SetSize(Control* c, std::int32_t width, std::int32_t height) {
     if (c == nullptr) return;
-    const std::int32_t w = width != 0 ? width : Width(c);
-    const std::int32_t h = height != 0 ? height : Height(c);
-    SetBoundsAndRealign(c, c->left, c->top, c->left + w, c->top + h);
+    const std::int32_t w = width != 0 ? core::Scale(*c, width) : c->right - c->left;
+    const std::int32_t h = height != 0 ? core::Scale(*c, height) : c->bottom - c->top;
+    core::SetBounds(*c, c->left, c->top, c->left + w, c->top + h);
 }
 
 SIZE ClientSize(const Control* c) {
-    SIZE size = {0, 0};
-    if (c == nullptr) return size;
-    if (c->window != nullptr) {
-        RECT r;
-        if (::GetClientRect(c->window, &r)) {
-            size.cx = r.right - r.left;
-            size.cy = r.bottom - r.top;
-            return size;
-        }
-    }
-    const core::WindowStyles styles = core::StylesOf(*c);
-    RECT frame = {0, 0, 0, 0};
-    if (c->kind != ControlKind::App) {
-        const bool menuBar = c->kind == ControlKind::Form && c->menuBar != nullptr && core::MenuHasItems(*c->menuBar);
-        ::AdjustWindowRectEx(&frame, styles.style, menuBar ? TRUE : FALSE, styles.exStyle);
-    }
-    size.cx = (c->right - c->left) - (frame.right - frame.left);
-    size.cy = (c->bottom - c->top) - (frame.bottom - frame.top);
-    return size;
+    if (c == nullptr) return {0, 0};
+    const SIZE pixels = core::ClientPixels(*c);
+    return {core::Unscale(*c, pixels.cx), core::Unscale(*c, pixels.cy)};
 }
 
 void SetClientSize(Control* c, std::int32_t width, std::int32_t height) {
     if (c == nullptr) return;
-    const SIZE client = ClientSize(c);
-    std::int32_t w = Width(c);
-    std::int32_t h = Height(c);
-    if (width > 0) w = width + (w - client.cx);
-    if (height > 0) h = height + (h - client.cy);
-    SetBoundsAndRealign(c, c->left, c->top, c->left + w, c->top + h);
+    const SIZE client = core::ClientPixels(*c);
+    std::int32_t w = c->right - c->left;
+    std::int32_t h = c->bottom - c->top;
+    if (width > 0) w = core::Scale(*c, width) + (w - client.cx);
+    if (height > 0) h = core::Scale(*c, height) + (h - client.cy);
+    core::SetBounds(*c, c->left, c->top, c->left + w, c->top + h);
+}
+
+RECT PixelBounds(const Control* c) { return c ? RECT{c->left, c->top, c->right, c->bottom} : RECT{}; }
+
+void SetPixelBounds(Control* c, const RECT& r) {
+    if (c) core::SetBounds(*c, r.left, r.top, r.right, r.bottom);
 }
 
 void SetAlign(Control* c, Align align) {

@@ -68,7 +68,7 @@ enum FontStyle : std::uint8_t { kFontBold = 1, kFontItalic = 2, kFontUnderline =
 // equal value does nothing.
 struct ControlFont {
     ColorValue color = kColorWindowText;
-    std::int32_t height = 0;  // logical height passed to the platform unchanged; 0 = its default
+    std::int32_t height = 0;  // logical height in units, scaled to the window's DPI; 0 = the platform's
     std::string face;         // at most 31 characters; empty = the platform's GUI font
     std::uint8_t style = 0;   // FontStyle bits
     std::int32_t weight = FW_NORMAL;
@@ -103,7 +103,8 @@ struct Control : LayerObject {
     HWND window = nullptr;       // zero until the window exists
     DWORD interfaceThread = 0;   // the only thread that may create the window
 
-    // In the parent's client coordinates (screen coordinates for a form).
+    // In pixels of the form's DPI, in the parent's client coordinates (screen
+    // coordinates for a form).
     std::int32_t left = 0, top = 0, right = 0, bottom = 0;
     std::string caption;
     ColorValue color = kColorBtnFace;
@@ -158,7 +159,7 @@ struct Control : LayerObject {
     bool checked = false;
     // Panels: 0 and 1 draw a frame edge (raised, lowered), 2 none.
     std::uint8_t edge = 2;
-    // Splitters: the least size of the neighbour it resizes and of the rest.
+    // Splitters: the least size of the neighbour it resizes and of the rest, in units.
     std::int32_t minSize1 = 0, minSize2 = 0;
 
     // Inner state of the layer.
@@ -170,6 +171,9 @@ struct Control : LayerObject {
     ColorValue brushColor = 0;
     bool layoutKnown = false;        // the client size of the last layout is valid
     std::int32_t layoutWidth = 0, layoutHeight = 0;
+    std::uint32_t dpi = 96;           // forms: the DPI of their own and their controls' pixels
+    bool dpiChanging = false;         // forms: layout waits while every length is rescaled
+    bool placing = false;             // forms: the program is moving the window
     bool inClose = false;             // forms: a close request is being handled
     bool closed = false;              // forms: a close was accepted
     std::atomic<bool> terminate{false};  // application object: ends Run
@@ -192,6 +196,8 @@ void AddToAutoFree(Control* owner, LayerObject* object);
 void SetCaption(Control* control, std::string_view text);
 std::string Caption(const Control* control);
 
+// Geometry in units of a 96-DPI screen both ways (see Dpi.h): a control's
+// window has them in pixels of its form's DPI.
 std::int32_t Left(const Control* control);
 std::int32_t Top(const Control* control);
 std::int32_t Width(const Control* control);
@@ -215,6 +221,10 @@ void SetAlign(Control* control, Align align);
 void SetAnchors(Control* control, bool left, bool top, bool right, bool bottom);
 // Client width and height (from the window, or computed from the styles).
 SIZE ClientSize(const Control* control);
+// The bounds in the window's own pixels, unscaled: what must keep the pixels
+// it was given, such as a form's placement on the screen.
+RECT PixelBounds(const Control* control);
+void SetPixelBounds(Control* control, const RECT& bounds);
 
 void SetColor(Control* control, ColorValue color);
 void SetVisible(Control* control, bool visible);
@@ -235,7 +245,7 @@ void CloseWindow(Control* control);
 // Posts WM_SYSCOMMAND 0xF012 so the platform moves the window with the mouse.
 void DragMove(Control* control);
 
-// The control's font, created on first use.
+// The control's font, created on first use; its height is in units too.
 ControlFont* Font(Control* control);
 void SetFontColor(ControlFont* font, ColorValue color);
 void SetFontHeight(ControlFont* font, std::int32_t height);

@@ -69,6 +69,12 @@ bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRES
             return true;
         }
         return false;
+    case WM_DPICHANGED:
+        // The form moved to a screen of another density, or the user changed
+        // the scale: everything takes the new DPI.
+        DpiChanged(form, wParam, lParam);
+        result = 0;
+        return true;
     case WM_WINDOWPOSCHANGED:
         // The record follows moves and sizes made by the user or the system;
         // a minimised window keeps its last normal bounds.

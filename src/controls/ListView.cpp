@@ -441,7 +441,7 @@ void AddColumn(Control* lv, std::string_view caption, std::int32_t alignment, st
         }
         if (cx != 0) {
             column.mask |= LVCF_WIDTH;
-            column.cx = cx;
+            column.cx = core::Scale(*lv, cx);
         }
         if (Send(window, LVM_INSERTCOLUMNA, static_cast<WPARAM>(lv->columnCount), reinterpret_cast<LPARAM>(&column)) != -1)
             ++lv->columnCount;

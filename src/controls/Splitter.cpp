@@ -21,13 +21,15 @@ Control* Neighbour(Control& splitter) {
     return found;
 }
 
-// Space the client-aligned controls get now.
+std::int32_t PixelHeight(const Control& c) { return c.bottom - c.top; }
+
+// Space the client-aligned controls get now, in pixels.
 std::int32_t RestHeight(Control& parent) {
     std::int32_t used = 0;
     for (Control* child : parent.children) {
-        if ((child->align == kAlignTop || child->align == kAlignBottom) && child->visible) used += Height(child);
+        if ((child->align == kAlignTop || child->align == kAlignBottom) && child->visible) used += PixelHeight(*child);
     }
-    return ClientSize(&parent).cy - used;
+    return core::ClientPixels(parent).cy - used;
 }
 
 void Paint(Control& c) {
@@ -69,7 +71,7 @@ bool SplitterMessage(Control& c, UINT message, WPARAM wParam, LPARAM lParam, LRE
         c.dragging = true;
         c.dragStartX = p.x;
         c.dragStartY = p.y;
-        c.dragStartSize = Height(neighbour);
+        c.dragStartSize = PixelHeight(*neighbour);
         ::SetCapture(c.window);
         result = 0;
         return true;
@@ -83,10 +85,11 @@ bool SplitterMessage(Control& c, UINT message, WPARAM wParam, LPARAM lParam, LRE
         const std::int32_t delta = p.y - c.dragStartY;
         // Dragging up grows a control below the splitter and shrinks one above it.
         std::int32_t size = c.align == kAlignBottom ? c.dragStartSize - delta : c.dragStartSize + delta;
-        const std::int32_t most = Height(neighbour) + RestHeight(*c.parent) - c.minSize2;
+        const std::int32_t most = PixelHeight(*neighbour) + RestHeight(*c.parent) - core::Scale(c, c.minSize2);
         size = std::min(size, most);
-        size = std::max(size, std::max<std::int32_t>(c.minSize1, 0));
-        if (size != Height(neighbour)) SetHeight(neighbour, size);
+        size = std::max(size, std::max<std::int32_t>(core::Scale(c, c.minSize1), 0));
+        if (size != PixelHeight(*neighbour))
+            core::SetBounds(*neighbour, neighbour->left, neighbour->top, neighbour->right, neighbour->top + size);
         result = 0;
         return true;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "controls/AppObject.h"
+#include "controls/Dpi.h"
 #include "controls/ListView.h"
 #include "controls/Menu.h"
 
@@ -268,8 +269,10 @@ Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::
     control->kind = kind;
     control->parent = parent;
     control->interfaceThread = parent ? parent->interfaceThread : ::GetCurrentThreadId();
-    control->right = width;
-    control->bottom = height;
+    // A form's window opens at the system's DPI until it shows its own.
+    if (kind == ControlKind::Form) control->dpi = SystemDpi();
+    control->right = Scale(*control, width);
+    control->bottom = Scale(*control, height);
     // Forms have a caption and frame, list views a sunken edge, until told otherwise.
     control->border = kind == ControlKind::Form || kind == ControlKind::ListView;
     if (parent != nullptr) {
@@ -285,7 +288,7 @@ Control* NewControl(ControlKind kind, Control* parent, std::int32_t width, std::
     }
     ComputeStyles(*control);
     // The first client size is the base the anchors measure changes from.
-    const SIZE client = ClientSize(control);
+    const SIZE client = ClientPixels(*control);
     control->layoutKnown = true;
     control->layoutWidth = client.cx;
     control->layoutHeight = client.cy;
@@ -388,6 +391,7 @@ void CreateWindowTree(Control& c) {
         }
         if (c.kind == ControlKind::Form) {
             AttachMenuBar(c);
+            AdoptWindowDpi(c);
             // The record follows the real window (the frame may differ from the computed one).
             Realign(c);
         }
@@ -407,8 +411,10 @@ void MoveControl(Control& c, std::int32_t left, std::int32_t top, std::int32_t r
     if (c.window != nullptr) {
         // A form's record is written back from the window (WM_WINDOWPOSCHANGED);
         // a container's children follow through its WM_SIZE.
+        c.placing = true;
         ::SetWindowPos(c.window, nullptr, left, top, ClampSize(right - left), ClampSize(bottom - top),
                        SWP_NOZORDER | SWP_NOACTIVATE);
+        c.placing = false;
     } else if (sizeChanged) {
         Realign(c);
     }
@@ -418,8 +424,35 @@ void AfterBoundsSet(Control& c) {
     if (c.align != kAlignNone && c.parent != nullptr) Realign(*c.parent);
 }
 
+void SetBounds(Control& c, std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+    MoveControl(c, left, top, right, bottom);
+    AfterBoundsSet(c);
+}
+
+SIZE ClientPixels(const Control& c) {
+    SIZE size = {0, 0};
+    if (c.window != nullptr) {
+        RECT r;
+        if (::GetClientRect(c.window, &r)) {
+            size.cx = r.right - r.left;
+            size.cy = r.bottom - r.top;
+            return size;
+        }
+    }
+    const WindowStyles styles = StylesOf(c);
+    RECT frame = {0, 0, 0, 0};
+    if (c.kind != ControlKind::App) {
+        const bool menuBar = c.kind == ControlKind::Form && c.menuBar != nullptr && MenuHasItems(*c.menuBar);
+        ::AdjustWindowRectEx(&frame, styles.style, menuBar ? TRUE : FALSE, styles.exStyle);
+    }
+    size.cx = (c.right - c.left) - (frame.right - frame.left);
+    size.cy = (c.bottom - c.top) - (frame.bottom - frame.top);
+    return size;
+}
+
 void Realign(Control& container) {
-    const SIZE client = ClientSize(&container);
+    if (const Control* form = FormOf(&container); form != nullptr && form->dpiChanging) return;
+    const SIZE client = ClientPixels(container);
     const std::int32_t dx = container.layoutKnown ? client.cx - container.layoutWidth : 0;
     const std::int32_t dy = container.layoutKnown ? client.cy - container.layoutHeight : 0;
     container.layoutKnown = true;
@@ -470,17 +503,17 @@ void UpdateAutoSize(Control& c) {
     case ControlKind::Label:
     case ControlKind::Panel: size = MeasureCaption(c, DT_SINGLELINE | DT_NOPREFIX); break;
     case ControlKind::CheckBox: {
-        // The box, a gap, then the caption as the button draws it.
+        // The box, a gap, then the caption as the button draws it, all at the window's DPI.
         const SIZE text = MeasureCaption(c, DT_SINGLELINE);
-        const int box = ::GetSystemMetrics(SM_CXMENUCHECK);
-        size.cx = box + 6 + text.cx;
-        size.cy = std::max<LONG>(text.cy, ::GetSystemMetrics(SM_CYMENUCHECK)) + 2;
+        const std::uint32_t dpi = DpiOf(c);
+        size.cx = MetricForDpi(SM_CXMENUCHECK, dpi) + Scale(c, 6) + text.cx;
+        size.cy = std::max<LONG>(text.cy, MetricForDpi(SM_CYMENUCHECK, dpi)) + Scale(c, 2);
         break;
     }
     case ControlKind::Button: {
         const SIZE text = MeasureCaption(c, DT_SINGLELINE);
-        size.cx = text.cx + 16;
-        size.cy = text.cy + 10;
+        size.cx = text.cx + Scale(c, 16);
+        size.cy = text.cy + Scale(c, 10);
         break;
     }
     default: return;
@@ -495,13 +528,15 @@ void Repaint(Control& c) {
 
 HFONT FontHandle(Control& c) {
     const auto stock = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    if (!c.font) return stock;
-    ControlFont& f = *c.font;
+    // The stock font is made for the system's DPI.
+    const std::uint32_t dpi = DpiOf(c), system = SystemDpi();
+    if (!c.font && dpi == system) return stock;
+    ControlFont& f = *Font(&c);
     if (f.handle != nullptr) return f.handle;
-    if (f.height == 0 && f.face.empty() && f.style == 0 && f.weight == FW_NORMAL) return stock;
+    if (f.height == 0 && f.face.empty() && f.style == 0 && f.weight == FW_NORMAL && dpi == system) return stock;
     LOGFONTA lf = {};
     ::GetObjectA(stock, sizeof lf, &lf);
-    if (f.height != 0) lf.lfHeight = f.height;
+    lf.lfHeight = f.height != 0 ? Scale(c, f.height) : ScaleDpi(lf.lfHeight, system, dpi);
     lf.lfWidth = 0;
     lf.lfWeight = f.weight;
     lf.lfItalic = (f.style & kFontItalic) ? TRUE : FALSE;
@@ -516,6 +551,21 @@ HFONT FontHandle(Control& c) {
     f.handle = ::CreateFontIndirectA(&lf);
     if (f.handle != nullptr) CountFont(+1);
     return f.handle != nullptr ? f.handle : stock;
+}
+
+void RenewFont(Control& c) {
+    // The new font reaches the window before the old one is deleted, so the
+    // window never draws with a dead font.
+    const HFONT old = c.font ? c.font->handle : nullptr;
+    if (c.font) c.font->handle = nullptr;
+    if (c.window != nullptr && c.kind != ControlKind::App)
+        ::SendMessageA(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle(c)), TRUE);
+    if (old != nullptr) {
+        ::DeleteObject(old);
+        CountFont(-1);
+    }
+    UpdateAutoSize(c);
+    Repaint(c);
 }
 
 void DropFontHandle(ControlFont& f) {

@@ -49,18 +49,40 @@ void ForgetWindow(Control& control);
 // Creates the control's window and then its children's (interface thread only).
 void CreateWindowTree(Control& control);
 
-// Bounds: records and windows.
+// Bounds: records and windows, in pixels.
 void MoveControl(Control& control, std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
 // After the program changed a control's bounds: aligned controls are laid out again.
 void AfterBoundsSet(Control& control);
+// MoveControl, then AfterBoundsSet.
+void SetBounds(Control& control, std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
+SIZE ClientPixels(const Control& control);
 // Lays out the children of container: alignment, then anchors by how much the
 // client area changed since the last layout.
 void Realign(Control& container);
 void UpdateAutoSize(Control& control);
 void Repaint(Control& control);
 
+// DPI (Dpi.cpp): units of a 96-DPI screen and pixels of a form's DPI.
+std::uint32_t SystemDpi();
+// The DPI of the control's form, or the system's without one.
+std::uint32_t DpiOf(const Control& control);
+std::int32_t Scale(const Control& control, std::int32_t units);
+std::int32_t Unscale(const Control& control, std::int32_t pixels);
+int MetricForDpi(int index, std::uint32_t dpi);
+// Every length of the form's controls, their fonts and list columns go to
+// dpi; the form takes the suggested rectangle, or keeps its place and scales
+// its client area.
+void ChangeDpi(Control& form, std::uint32_t dpi, const RECT* suggested);
+// A new form's window may sit on a screen of another DPI than the system's.
+void AdoptWindowDpi(Control& form);
+// WM_DPICHANGED. Values no system sends (another program's) change nothing.
+void DpiChanged(Control& form, WPARAM wParam, LPARAM lParam);
+
 // Drawing resources.
 HFONT FontHandle(Control& control);
+// The font is built again (after a change of value or DPI) and handed to the
+// window; an auto-sized control measures itself again.
+void RenewFont(Control& control);
 void DropFontHandle(ControlFont& font);
 HBRUSH BackgroundBrush(Control& control);
 void ApplyListColors(Control& control);

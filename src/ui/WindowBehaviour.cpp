@@ -21,7 +21,8 @@ void CloseMainWindow(MainForm& f, Control*) noexcept {
 void ApplyStayOnTop(MainForm& f, bool onTop) {
     const HWND window = Handle(f.Form);
     if (window == nullptr) return;
-    ::SetWindowPos(window, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, Left(f.Form), Top(f.Form), 0, 0, SWP_NOSIZE);
+    const RECT r = PixelBounds(f.Form);  // where it is on the screen
+    ::SetWindowPos(window, onTop ? HWND_TOPMOST : HWND_NOTOPMOST, r.left, r.top, 0, 0, SWP_NOSIZE);
 }
 
 void OnTopClick(MainForm& f, Control*) noexcept {

@@ -79,6 +79,14 @@ TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesAndAChildsMemoryAndPath) {
     EXPECT_EQ(lstrcmpiA(child[4].c_str(), test::FixturePath("pelorin_child.exe").c_str()), 0) << child[4];
 }
 
+// <build>/screenshots/name, beside <build>/bin/.
+std::string ScreenshotPath(const char* name) {
+    const std::string bin = test::FixturePath("");
+    const std::string folder = bin.substr(0, bin.find_last_of('\\', bin.size() - 2) + 1) + "screenshots";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    return folder + "\\" + name;
+}
+
 TEST(TestMode, AFileNamedTestingLogShowsTheStatusPanelAndTheTestButton) {
     SettingsGuard settings;
     Pelorin pelorin(Marker::File);
@@ -122,6 +130,69 @@ TEST(SingleInstance, ASecondStartEndsAtOnceBringsTheFirstForwardAndLeavesTheSett
     EXPECT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == first.Window(); }));
     EXPECT_EQ(all(), before);
     EXPECT_FALSE(first.ExitCode(0).has_value());
+}
+
+// Under Wine, LogPixels is the screen's DPI for programs started while it is
+// set; with DpiScalingVer, a program is unaware of it unless it says
+// otherwise, as on Windows. Test runs have neither (scripts/test clears them).
+struct ScreenDpi {
+    static constexpr const char* kDesktop = "Control Panel\\Desktop";
+    explicit ScreenDpi(DWORD dpi) { Set("LogPixels", dpi), Set("DpiScalingVer", 0x1000); }
+    ~ScreenDpi() {
+        for (const char* name : {"LogPixels", "DpiScalingVer"}) ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kDesktop, name);
+    }
+    static void Set(const char* name, DWORD value) {
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, kDesktop, name, REG_DWORD, &value, sizeof value);
+    }
+};
+
+// The window's pixels are stored, and applied as they are at another DPI.
+TEST(Settings, APlacementSavedAt144DpiIsAppliedAsItIsAt96) {
+    SettingsGuard settings;
+    ClearSettings();
+    const Placement placed = {150, 120, 560, 420};
+    {
+        const ScreenDpi screen(144);
+        Pelorin first;
+        ASSERT_TRUE(first.Start());
+        ASSERT_TRUE(Place(first.Window(), placed));
+        ASSERT_TRUE(first.Close());
+        EXPECT_EQ(first.ExitCode(kCloseLimitMs), kExitedWithZero);
+    }
+    Pelorin second;
+    ASSERT_TRUE(second.Start());
+    EXPECT_EQ(PlacementOf(second.Window()), placed);
+}
+
+// A first start at a DPI, pictured: its client width and height, first column, row, header and a check box.
+std::vector<double> FirstStart(DWORD dpi) {
+    const ScreenDpi screen(dpi);
+    ClearSettings();
+    Pelorin pelorin;
+    if (!pelorin.Start()) return {};
+    RECT client = {}, header = {}, box = {};
+    const HWND list = pelorin.ProcessList();
+    ::GetClientRect(pelorin.Window(), &client);
+    ::GetWindowRect(HeaderOf(list), &header);
+    ::GetWindowRect(pelorin.Control("Button", "Show Known Processes"), &box);
+    const auto first = RowPoint(list, 0), second = RowPoint(list, 1);
+    const Placement placed = PlacementOf(pelorin.Window());
+    // Whole on the (narrow at 144 DPI) screen for the picture.
+    EXPECT_TRUE(Place(pelorin.Window(), {0, 0, placed.width, placed.height}));
+    EXPECT_TRUE(pelorin.Screenshot(ScreenshotPath(("pelorin-" + std::to_string(dpi) + "dpi.png").c_str())));
+    return {1.0 * client.right, 1.0 * client.bottom, 1.0 * Ask(list, LVM_GETCOLUMNWIDTH).value_or(0),
+            first && second ? 1.0 * (second->y - first->y) : 0, 1.0 * (header.bottom - header.top), 1.0 * (box.right - box.left)};
+}
+
+TEST(Dpi, AFirstStartAt144IsHalfAsLargeAgainAsOneAt96) {
+    SettingsGuard settings;
+    const auto at96 = FirstStart(96), at144 = FirstStart(144);
+    ASSERT_EQ(at96.size() + at144.size(), 12u) << "a start failed";
+    // What follows the text grows less: MS Sans Serif comes in fixed sizes (13, 16, 20 pixels
+    // at 96 DPI, 16, 20 at 144), and the scaled request gets the 16 where the 96-DPI one got 13.
+    const char* const names[] = {"client width", "client height", "first column", "row", "header", "check box"};
+    for (std::size_t i = 0; i < at96.size(); ++i)
+        EXPECT_NEAR(at144[i] / at96[i], i < 3 ? 1.5 : 1.425, i < 3 ? 0.1 : 0.275) << names[i];
 }
 
 // A plain WM_CLOSE: the start/close runs of the reliability tests.

@@ -39,7 +39,16 @@ RECT Bounds(Control* c) {
     return r;
 }
 
-TEST(MainWindow, IsMadeOfItsControlsColumnsAndLayout) {
+// The system's notice, sent once while the window moves, as it is when the
+// move takes it to a screen of another DPI.
+LRESULT CALLBACK DpiChangesOnMove(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) noexcept {
+    static const RECT scaled = {75, 90, 1125, 840};
+    if (message == WM_WINDOWPOSCHANGED && ::RemoveWindowSubclass(window, DpiChangesOnMove, id))
+        ::SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&scaled));
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+TEST(MainWindow, IsMadeOfItsControlsColumnsAndLayoutAtAnyDpi) {
     MainWindow w;
     MainForm& f = w.form;
     // Alignments: 0 left, 2 centred.
@@ -80,6 +89,37 @@ TEST(MainWindow, IsMadeOfItsControlsColumnsAndLayout) {
     EXPECT_EQ(Bounds(f.lvModules).bottom, modules.bottom);  // the panel grew, its list with it
     EXPECT_EQ(Bounds(f.lvModules).bottom - Bounds(f.lvModules).top, modules.bottom - modules.top);
     EXPECT_EQ(Bounds(f.chkOnTop).left, box.left);
+
+    // Moved to a screen of another density, the window takes the suggested
+    // rectangle and its lengths, columns and fonts follow; lengths set after
+    // are units of the new DPI. A rectangle that cannot be read comes from no system.
+    const auto change = [&](UINT dpi, const void* suggested) {
+        ::SendMessageA(w.Window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(suggested));
+    };
+    const auto look = [&] {  // a column, a box's left, the bottom panel's height, the list's font height
+        LOGFONTA font = {};
+        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(Handle(f.lvProcesses), WM_GETFONT, 0, 0)), sizeof font, &font);
+        return ColumnsOf(f.lvProcesses).at(0) + " " + std::to_string(Bounds(f.chkOnTop).left) + " " +
+               std::to_string(Bounds(f.pnlBottom).bottom - Bounds(f.pnlBottom).top) + " " + std::to_string(font.lfHeight);
+    };
+    RECT at96 = {}, now = {};
+    ::GetWindowRect(w.Window(), &at96);
+    change(144, reinterpret_cast<const void*>(16));
+    EXPECT_EQ(look(), "Process Name/0/110 232 220 8");  // the bottom panel as the splitter left it
+    const RECT suggested = {30, 40, 830, 640};
+    change(144, &suggested);
+    EXPECT_TRUE(::GetWindowRect(w.Window(), &now) && ::EqualRect(&now, &suggested));
+    EXPECT_EQ(look(), "Process Name/0/165 348 330 12");
+    EXPECT_EQ(Height(f.pnlBottom), 220);
+    SetHeight(f.pnlBottom, 100);
+    change(96, &at96);
+    EXPECT_EQ(look(), "Process Name/0/110 232 100 8");
+    // A placement the program makes (a stored one) keeps its pixels there.
+    ::SetWindowSubclass(w.Window(), DpiChangesOnMove, 1, 0);
+    const RECT placed = {50, 60, 750, 560};
+    SetPixelBounds(f.Form, placed);
+    EXPECT_TRUE(::GetWindowRect(w.Window(), &now) && ::EqualRect(&now, &placed));
+    EXPECT_EQ(look(), "Process Name/0/165 348 150 12");
 }
 
 TEST(MainWindow, TheBoxesAndThePanelBehave) {
