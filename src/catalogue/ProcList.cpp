@@ -96,13 +96,13 @@ void ReadBoxes(void* context) noexcept {
 }
 
 // Reads every listed process and builds its cells; false when the worker's
-// stop cut the walk short.
+// stop cut the walk short or the interface thread could not be asked.
 bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTexts>& rows) {
     ProcessSource& source = *state.source;
     // Each call to the interface thread costs a round of thread switches: the
     // boxes are read once per refresh, both in one call.
     BoxStates boxes{state.chkShowKnown, state.chkMoreInfo};
-    if (!CallOnInterfaceThread(&ReadBoxes, &boxes)) ReadBoxes(&boxes);
+    if (!CallOnInterfaceThread(&ReadBoxes, &boxes)) return false;
     const bool showKnown = boxes.showKnownChecked;
     const bool moreInfo = boxes.moreInfoChecked;
     const double overflowLimit = CpuOverflowLimit(source.ProcessorCount());
@@ -254,9 +254,8 @@ void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
         if (!GatherRows(state, thread, rows)) return;
         if (StopRequested(thread)) return;
         ApplyBatch batch{&state, &rows, thread};
-        // Without an application object the list operations still reach the
-        // list one message at a time.
-        if (!CallOnInterfaceThread(&ApplyRows, &batch)) ApplyRows(&batch);
+        // Not run (no application object any more): the rows are dropped.
+        CallOnInterfaceThread(&ApplyRows, &batch);
     } catch (...) {
         // Out of memory while gathering: this refresh is dropped, the next one tries again.
     }

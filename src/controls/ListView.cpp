@@ -33,12 +33,13 @@ struct ListCall {
     void (*thunk)(const void* fn, HWND window) = nullptr;
     const void* fn = nullptr;
     HWND window = nullptr;
+    bool ran = false;     // whoever's message ran it
     bool failed = false;  // out of memory on the list's thread
 };
 
 // Runs fn(window) on the list's thread: at once there, otherwise through a
-// message sent to the list's window while the caller waits. False when there
-// is no window (fn did not run).
+// message sent to the list's window while the caller waits. False when fn
+// did not run (no window, or the window went before it served the call).
 using ListThunk = void (*)(const void* fn, HWND window);
 
 bool RunOnListThread(Control* lv, ListThunk thunk, const void* fn) {
@@ -53,10 +54,10 @@ bool RunOnListThread(Control* lv, ListThunk thunk, const void* fn) {
     call.fn = fn;
     call.window = window;
     core::RegisterCall(&call, core::kListCallMessage);
-    const LRESULT ran = Send(window, core::kListCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+    Send(window, core::kListCallMessage, 0, reinterpret_cast<LPARAM>(&call));
     core::ForgetCall(&call);
     if (call.failed) throw std::bad_alloc();
-    return ran == 1;
+    return call.ran;
 }
 
 template <class Fn>
@@ -638,7 +639,11 @@ void BeginUpdate(Control* lv) {
         if (lv->updateCount < INT16_MAX) ++lv->updateCount;
     };
     // Without a window only the counter changes.
-    if (lv->window == nullptr || !OnListThread(lv, begin)) begin(nullptr);
+    if (lv->window == nullptr) {
+        begin(nullptr);
+    } else {
+        OnListThread(lv, begin);
+    }
 }
 
 void EndUpdate(Control* lv) {
@@ -652,7 +657,11 @@ void EndUpdate(Control* lv) {
         lv->listShown = {};
         lv->listKeepsShown = false;
     };
-    if (lv->window == nullptr || !OnListThread(lv, end)) end(lv->window);
+    if (lv->window == nullptr) {
+        end(nullptr);
+    } else {
+        OnListThread(lv, end);
+    }
 }
 
 void SetColumnSorts(Control* lv, std::initializer_list<SortKind> kinds) {
@@ -706,7 +715,7 @@ bool ListViewMessage(Control& lv, UINT message, WPARAM wParam, LPARAM lParam, LR
     auto& call = *reinterpret_cast<ListCall*>(lParam);
     try {
         call.thunk(call.fn, call.window);
-        result = 1;
+        call.ran = true;
     } catch (...) {
         call.failed = true;  // rethrown on the caller's thread
     }
