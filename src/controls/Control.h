@@ -170,6 +170,7 @@ struct Control : LayerObject {
     ColorValue brushColor = 0;
     bool layoutKnown = false;        // the client size of the last layout is valid
     std::int32_t layoutWidth = 0, layoutHeight = 0;
+    std::int32_t inProcedure = 0;     // subclassed controls: nesting of their window procedure
     bool inClose = false;             // forms: a close request is being handled
     bool closed = false;              // forms: a close was accepted
     std::atomic<bool> terminate{false};  // application object: ends Run

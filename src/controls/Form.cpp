@@ -49,7 +49,7 @@ Control* CreateForm(Control* parent, std::string_view caption) {
 
 namespace core {
 
-bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
     switch (message) {
     case WM_CLOSE:
         RequestClose(form, false);
@@ -63,12 +63,6 @@ bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRES
         if (wParam) RequestClose(form, true);
         result = 0;
         return true;
-    case WM_COMMAND:
-        if (lParam == 0 && HIWORD(wParam) == 0 && DispatchMenuCommand(form, LOWORD(wParam))) {
-            result = 0;
-            return true;
-        }
-        return false;
     case WM_WINDOWPOSCHANGED:
         // The record follows moves and sizes made by the user or the system;
         // a minimised window keeps its last normal bounds.

@@ -125,26 +125,34 @@ TEST(SixtyFourBit, ProcessesShowTheirImagePathsAndTheirStringsFromTheNativeSyste
     ::DeleteFileA(installed.c_str());
 }
 
-// Any program can find the application window and send it messages.
-TEST(Messages, FromAnotherProgramRunNothingInPelorin) {
-    SettingsGuard settings;
-    Pelorin pelorin;
-    ASSERT_TRUE(pelorin.Start());
+// Any program can send or post Pelorin's windows messages: private ones, menu
+// commands, notifications with its own pointers or into Pelorin's memory.
+TEST_F(Actions, MessagesFromAnotherProgramRunNothingInPelorin) {
+    ASSERT_TRUE(ClickRow(children[0]) && TitleNames(children[0]));
     const HWND app = ::FindWindowExA(HWND_MESSAGE, nullptr, "PelorinApp", nullptr);
     ASSERT_NE(app, nullptr);
+    std::vector<HWND> windows = {app, pelorin.Window()};
+    ::EnumChildWindows(pelorin.Window(), Collect, reinterpret_cast<LPARAM>(&windows));
+    // Delete pressed in the list, as the list would tell its window.
+    NMLVKEYDOWN del = {{list, 0, static_cast<UINT>(LVN_KEYDOWN)}, VK_DELETE, 0};
+    const Remote inPelorin(list, sizeof del);
+    ASSERT_TRUE(inPelorin.Write(&del));
+    for (HWND window : windows)
+        for (const LPARAM pointer : {LPARAM{0x12345678}, reinterpret_cast<LPARAM>(&del), reinterpret_cast<LPARAM>(inPelorin.at)})
+            Ask(window, WM_NOTIFY, 0, pointer, 2000), ::PostMessageA(window, WM_NOTIFY, 0, pointer);
+    for (UINT id = 1; id <= 4000; ++id) ::PostMessageA(pelorin.Window(), WM_COMMAND, id, 0);
     // The same address in every 32-bit process: called, it would end Pelorin with code 77.
     const auto exitProcess = reinterpret_cast<WPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},
-          {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {pelorin.ProcessList(), 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
+          {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {list, 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
         Ask(window, message, wParam, lParam, 2000);
         ::PostMessageA(window, message, wParam, lParam);
     }
-    ::Sleep(1500);
-    ASSERT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
-    EXPECT_GT(Count(pelorin.ProcessList()), 0);
+    // Posted last, so it comes after every message above.
     ASSERT_TRUE(pelorin.Close());
-    EXPECT_EQ(pelorin.ExitCode(3000), 0u);
+    EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), 0u);
+    EXPECT_TRUE(children[0].Running());
 }
 
 }  // namespace
