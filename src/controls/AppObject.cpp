@@ -100,6 +100,10 @@ void Run(Control* app) {
         if (app->terminate) break;
         ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
+    // A WM_QUIT posted from elsewhere ends the loop without a close: the main
+    // form is closed now, so its close handler runs as for any other close.
+    Control* form = app->mainForm;
+    if (form != nullptr && !form->closed && form->window != nullptr) ::SendMessageA(form->window, WM_CLOSE, 0, 0);
     Destroy(app);
 }
 

@@ -17,7 +17,8 @@ Control* CurrentAppObject();
 
 // Makes app current, creates and shows the windows, then waits for messages
 // and dispatches them until the terminate flag is set (an accepted close of
-// the main form sets it); finally destroys app and everything it owns.
+// the main form sets it, and so does a WM_QUIT, which then closes the main
+// form as WM_CLOSE would); finally destroys app and everything it owns.
 void Run(Control* app);
 // Dispatches the calling thread's pending messages until none is left.
 void ProcessMessages(Control* app);

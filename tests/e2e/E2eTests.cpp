@@ -172,8 +172,9 @@ TEST(Settings, APlacementAndOnTopSetInOneRunAreThereAtTheNextStart) {
     EXPECT_EQ(Setting("pelorinno"), static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(second.Window())));
 }
 
-enum ClosePath { WmClose, CloseLabel, WmCloseOverThePopup, SessionEnd, WmCloseOverTheKillMessage, kClosePaths };
-const char* const kClosePathNames[] = {"WmClose", "CloseLabel", "WmCloseOverThePopup", "SessionEnd", "WmCloseOverTheKillMessage"};
+enum ClosePath { WmClose, CloseLabel, WmCloseOverThePopup, SessionEnd, WmCloseOverTheKillMessage, WmQuit, kClosePaths };
+const char* const kClosePathNames[] = {"WmClose", "CloseLabel", "WmCloseOverThePopup", "SessionEnd", "WmCloseOverTheKillMessage",
+                                       "WmQuitFromAnotherProgram"};
 
 class EveryClose : public ::testing::TestWithParam<int> {};
 
@@ -209,8 +210,9 @@ TEST_P(EveryClose, EndsWithExitCodeZeroWithinThreeSecondsAndSavesTheSettings) {
         // The system may end the process as soon as WM_ENDSESSION returns.
         EXPECT_EQ(SavedPlacement(), placed) << "when WM_ENDSESSION returned";
         break;
+    case WmQuit: ASSERT_TRUE(::PostThreadMessageA(::GetWindowThreadProcessId(pelorin.Window(), nullptr), WM_QUIT, 0, 0)); break;
     }
-    if (path != CloseLabel && path != SessionEnd) { ASSERT_TRUE(pelorin.Close()); }
+    if (path != CloseLabel && path != SessionEnd && path != WmQuit) { ASSERT_TRUE(pelorin.Close()); }
     EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
     EXPECT_EQ(SavedPlacement(), placed);
 }
