@@ -149,6 +149,8 @@ struct Control : LayerObject {
     std::optional<ListRow> listClickedRow;
     bool listTyping = false;               // a typed character is being handled
     std::optional<ListRow> listFoundRow;   // the row typing jumped to, raised as a click next
+    bool listClickByKey = false;           // the running OnClick is about a key's move
+    bool listRestPending = false;          // keys moved the highlight: OnClick again once they rest
     // Sorting by a header click: how each column compares, the chosen column
     // (-1: the rows' own order) and its direction.
     std::vector<std::uint8_t> listSortKinds;
