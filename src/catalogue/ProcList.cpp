@@ -334,13 +334,23 @@ void ReselectProcess(ProcessListState& state, std::uint32_t pid) {
     SetCurrentIndex(state.lvProcesses, RowOfPid(state.lvProcesses, pid));
 }
 
+void RequestRebuild(ProcessListState& state) noexcept {
+    state.rebuildRequested = true;
+    ::SetEvent(state.rebuildEvent.Get());
+}
+
 std::uint32_t RefreshLoop(ProcessListState& state, WorkerThread* thread, ThreadMethod showCounts) {
+    const HANDLE wakes[] = {thread != nullptr ? thread->stopEvent.Get() : nullptr, state.rebuildEvent.Get()};
     while (!StopRequested(thread)) {
         Synchronize(thread, showCounts);
         ProcessMessages(CurrentAppObject());
         if (StopRequested(thread)) break;
-        if (!GetChecked(state.chkNoRefresh)) RefreshProcessList(state, thread);
-        if (SleepOrStop(thread, state.periodMs)) break;
+        if (state.rebuildRequested.exchange(false) || !GetChecked(state.chkNoRefresh)) RefreshProcessList(state, thread);
+        if (wakes[0] != nullptr && wakes[1] != nullptr) {
+            ::WaitForMultipleObjects(2, wakes, FALSE, state.periodMs);
+        } else if (SleepOrStop(thread, state.periodMs)) {
+            break;
+        }
     }
     return 0;
 }

@@ -10,6 +10,8 @@
 #include "app/Settings.h"
 #include "common/MainWindow.h"
 #include "controls/Button.h"
+#include "support/SystemInfo.h"
+#include "ui/KillCommand.h"
 
 namespace pelorin {
 namespace {
@@ -118,6 +120,33 @@ TEST_F(StuckClose, EndsInBoundedTimeAfterSavingTheSettings) {
     EXPECT_LT(took, CloseWaitMs + 2000);
     EXPECT_EQ(MainWindow::saves, 1);
     EXPECT_EQ(MainWindow::ends, 1);
+}
+
+int terminations = 0;
+BOOL WINAPI TerminateNothing(HANDLE, UINT) { return ++terminations; }
+HWND g_list = nullptr;
+
+// A kill waits for no refresh (the rebuild is the worker's, stuck here 2 s),
+// and a Delete served during its wait (a key that repeats) kills nothing more.
+TEST_F(StuckClose, AKillNeitherWaitsForTheWorkerNorRunsAnotherInsideIt) {
+    test::Child child;
+    FILETIME created, unused;
+    ASSERT_TRUE(child.Start() && ::GetProcessTimes(child.Handle(), &created, &unused, &unused, &unused));
+    w.form.refresh.SelectedPid = child.Pid();
+    w.form.SelectedCreation = std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+    KillApi api = PlatformKillApi();
+    api.terminateProcess = &TerminateNothing;
+    api.waitForExit = [](const KillApi&, HANDLE, DWORD) { ::SendMessageA(g_list, WM_KEYDOWN, VK_DELETE, 0); };
+    w.form.killApi = &api;
+    g_list = Handle(w.form.lvProcesses);
+    std::thread release([&] { ::Sleep(2000), ::SetEvent(source.release.Get()); });
+    const DWORD start = ::GetTickCount();
+    KillTaskClick(w.form, nullptr);
+    const DWORD took = ::GetTickCount() - start;
+    release.join();
+    EXPECT_LT(took, 500u);
+    EXPECT_EQ(terminations, 1);
+    ::SendMessageA(w.Window(), WM_CLOSE, 0, 0);  // the workers stop
 }
 
 // The process may end as soon as WM_ENDSESSION is answered.

@@ -1,6 +1,7 @@
 // What a user does to processes in the real Pelorin.exe while it refreshes:
-// click and kill the row clicked, sort, find by typing, Delete, copy; what it
-// shows of 64-bit processes; and that no other program can make it run code.
+// move the highlight and end the process it shows, sort, find by typing,
+// copy; what it shows of 64-bit processes; and that no other program can
+// make it run code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -21,10 +22,10 @@ protected:
     }
     std::string Pid(const test::Child& child) { return std::to_string(child.Pid()); }
     // Clicks the child's row, read right before: the list keeps refreshing.
-    bool ClickRow(const test::Child& child, DWORD holdMs = 60, bool right = false) {
+    bool ClickRow(const test::Child& child, bool right = false) {
         const int row = Find(Rows(list), Pid(child));
         const auto point = row >= 0 ? RowPoint(list, row) : std::nullopt;
-        return point && pelorin.Click(*point, right, holdMs);
+        return point && pelorin.Click(*point, right);
     }
     bool TitleNames(const test::Child& child) {
         return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; }, 3000);
@@ -36,25 +37,40 @@ protected:
     }
 
     SettingsGuard settings;
-    test::Child children[2];
+    test::Child children[4];
     Pelorin pelorin;
     HWND list = nullptr;
 };
 
-// Held as a person holds a button, across refreshes that land meanwhile.
-TEST_F(Actions, TheRowClickedIsTheProcessTheTitleAndKillTaskActOn) {
-    for (DWORD hold = 150; hold <= 350; hold += 25) {
-        ASSERT_TRUE(ClickRow(children[0]));
-        ASSERT_TRUE(TitleNames(children[0]));
-        ASSERT_TRUE(ClickRow(children[1], hold));
-        EXPECT_TRUE(TitleNames(children[1])) << "held " << hold << " ms: " << Text(pelorin.Window());
+// Moved by a click of either button or by the arrow keys, the highlight is the
+// process the title names at once and Delete or "Kill Task" ends, not the one
+// clicked before; it is gone from the list within a second, refreshing or not.
+class Highlight : public Actions, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Highlight, IsTheProcessTheTitleNamesAndTheKillEnds) {
+    if (GetParam()) { ASSERT_TRUE(pelorin.ClickCheckBox("No Refresh")); }
+    const auto name = RowPoint(list, -1, 0);
+    ASSERT_TRUE(name && pelorin.Click(*name));  // sorted by name: the children's rows are next to each other
+    for (const WORD kill : {WORD{VK_DELETE}, WORD{VK_APPS}, WORD{VK_RBUTTON}}) {
+        std::vector<test::Child*> listed;
+        for (const Row& row : Rows(list))
+            for (test::Child& c : children) if (c.Running() && row[1] == Pid(c)) listed.push_back(&c);
+        ASSERT_GE(listed.size(), 2u);
+        ASSERT_TRUE(ClickRow(*listed[0]) && TitleNames(*listed[0]));
+        if (kill == VK_RBUTTON) {
+            ASSERT_TRUE(ClickRow(*listed[1], true) && pelorin.ChooseKillTask());
+        } else {
+            ASSERT_TRUE(pelorin.Press({VK_DOWN}) && TitleNames(*listed[1]));
+            EXPECT_EQ(SelectedPid(), Pid(*listed[1]));
+            ASSERT_TRUE(pelorin.Press({kill}) && (kill == VK_DELETE || pelorin.ChooseKillTask()));
+        }
+        EXPECT_EQ(listed[1]->ExitCode(), 0u);
+        EXPECT_TRUE(listed[0]->Running());
+        EXPECT_TRUE(test::WaitUntil([&] { return Find(Rows(list), Pid(*listed[1])) < 0; }, 1500)) << "a second, and half as much to read it";
     }
-    ASSERT_TRUE(ClickRow(children[0]));
-    ASSERT_TRUE(ClickRow(children[1], 250, true));
-    ASSERT_TRUE(pelorin.ChooseKillTask());
-    EXPECT_EQ(children[1].ExitCode(), 0u);
-    EXPECT_TRUE(children[0].Running());
 }
+
+INSTANTIATE_TEST_SUITE_P(Actions, Highlight, ::testing::Bool(), [](const auto& p) { return p.param ? "NoRefresh" : "Refreshing"; });
 
 TEST_F(Actions, AMemHeaderClickSortsLargestFirstAcrossRefreshesKeepingTheSelection) {
     ASSERT_TRUE(ClickRow(children[0]));
@@ -68,22 +84,21 @@ TEST_F(Actions, AMemHeaderClickSortsLargestFirstAcrossRefreshesKeepingTheSelecti
     }
 }
 
-TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteEndsIt) {
+// With the known processes shown, typing Pelorin's own name selects its row;
+// Delete then ends nothing and says so.
+TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteNeverEndsPelorinItself) {
+    const std::string own = std::to_string(ProcessOf(pelorin.Window()));
+    ASSERT_TRUE(pelorin.ClickCheckBox("Show Known Processes"));
+    ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), own) >= 0; }));
     ASSERT_TRUE(ClickRow(children[0]));
-    const std::string ended = Pid(children[0]);
-    children[0].Kill();  // one child left by that name
-    ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), ended) < 0; }));
-    ASSERT_TRUE(pelorin.Press({VK_HOME}));
-    ASSERT_TRUE(pelorin.Type("pelorin_c"));
-    ASSERT_TRUE(TitleNames(children[1]));
-    EXPECT_EQ(SelectedPid(), Pid(children[1]));
-    ASSERT_TRUE(pelorin.Press({VK_DELETE}));
-    EXPECT_EQ(children[1].ExitCode(), 0u);
+    ASSERT_TRUE(pelorin.Type("pelorin."));
+    ASSERT_TRUE(test::WaitUntil([&] { return Text(pelorin.Window()) == "Pelorin - Selected PID: " + own + " [Pelorin.exe]"; }));
     ASSERT_TRUE(pelorin.Press({VK_DELETE}));
     const HWND box = pelorin.WaitMessageBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(Pelorin::MessageText(box), "Failed to kill task: \"pelorin_child.exe\" PID: " + Pid(children[1]));
+    EXPECT_EQ(Pelorin::MessageText(box), "Failed to kill task: \"Pelorin.exe\" PID: " + own);
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
 }
 
 TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {

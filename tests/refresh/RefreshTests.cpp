@@ -1,5 +1,5 @@
 // The list refresh over a scripted machine into a real list view: the cells,
-// the processor figures, what is left out, the selection, the gate.
+// the processor figures, what is left out, the selection.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -158,31 +158,6 @@ TEST_F(Refresh, RepeatedRefreshesLeaveHandlesAndPrivateMemoryWhereTheyWere) {
     EXPECT_GT(ItemCount(state.lvProcesses), 0);
     EXPECT_LE(test::OwnHandleCount(), handles + 2);
     EXPECT_LE(test::OwnPrivateBytes(), bytes + 256 * 1024);
-}
-
-std::uint32_t RefreshOnce(ProcessListState& state, WorkerThread* thread) {
-    RefreshProcessList(state, thread);
-    return 0;
-}
-
-// The close turns refreshing off while a worker's refresh waits for the gate
-// (held by a kill's refresh): once it gets the gate it does nothing.
-TEST_F(Refresh, ARefreshWaitingForTheGateDoesNothingOnceRefreshingIsOff) {
-    script.processes = {{100, L"a.exe"}};
-    Run();
-    ASSERT_EQ(::WaitForSingleObject(state.refreshGate.Get(), 0), WAIT_OBJECT_0);
-    WorkerThread* worker = CreateWorkerThread();
-    worker->onExecute = MakeExecute<&RefreshOnce>(state);
-    Resume(worker);
-    ::Sleep(100);
-    state.RefreshEnabled = false;
-    script.processes.push_back({200, L"b.exe"});
-    const std::size_t reads = script.asked.size();
-    ::SetEvent(state.refreshGate.Get());
-    EXPECT_TRUE(test::WaitUntil([&] { return Terminated(worker); }));
-    EXPECT_EQ(script.asked.size(), reads);
-    EXPECT_EQ(ItemCount(state.lvProcesses), 1);
-    Destroy(worker);
 }
 
 }  // namespace

@@ -1,18 +1,13 @@
 // The main window in the test process: what it is made of, its small
-// behaviours, the click on a process and the kill of the clicked one.
+// behaviours, the click on a process.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "common/MainWindow.h"
 #include "controls/Button.h"
 #include "controls/ListView.h"
-#include "support/SystemInfo.h"
-#include "ui/KillCommand.h"
 #include "ui/Selection.h"
 #include "ui/WindowBehaviour.h"
 
@@ -129,19 +124,6 @@ protected:
         ASSERT_TRUE(test::WaitUntil([&] { return Caption(w.form.Form) != "clicking"; }));
     }
     std::vector<std::string> ModuleNames() { return test::ColumnOf(w.form.lvModules, 0); }
-    // Reads and closes the kill's failure message when it opens.
-    std::thread CatchMessage(std::string& text) {
-        return std::thread([&text] {
-            for (int i = 0; i < 500 && text.empty(); ++i, ::Sleep(10)) {
-                HWND box = ::FindWindowA("#32770", "Pelorin");
-                char buffer[256] = {};
-                if (box && ::GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer) > 0) {
-                    text = buffer;
-                    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-                }
-            }
-        });
-    }
 
     MainWindow w;
     Control* list = w.form.lvProcesses;
@@ -180,62 +162,6 @@ TEST_F(Clicks, ASixtyFourBitProcessShowsItsImageAsItsModule) {
     EXPECT_EQ(ModuleNames(), std::vector<std::string>{"pelorin_child64.exe"});
     EXPECT_EQ(GetColumnText(w.form.lvModules, 0), "Modules Count: 1");
     EXPECT_EQ(GetItemText(w.form.lvModules, 0, 2), "Pelorin 64-bit Fixture");
-}
-
-// The creation time "Kill Task" checks is the one the refresh read for the
-// row: a row whose process has since given its PID to another is not ended.
-TEST_F(Clicks, KillTaskEndsOnlyTheProcessTheRowShows) {
-    test::Child child;
-    ASSERT_TRUE(child.Start());
-    Refresh();
-    const std::int32_t row = RowOf(child.Pid());
-    SetItemData(list, row, list->listRows[static_cast<std::size_t>(row)].data - 1);  // an earlier process
-    Click(row);
-    std::string message;
-    std::thread catcher = CatchMessage(message);
-    KillTaskClick(w.form, nullptr);
-    catcher.join();
-    EXPECT_EQ(message, "Failed to kill task: \"pelorin_child.exe\" PID: " + std::to_string(child.Pid()));
-    EXPECT_TRUE(child.Running());
-
-    Refresh();
-    Click(RowOf(child.Pid()));
-    KillTaskClick(w.form, nullptr);
-    EXPECT_EQ(child.ExitCode(), 0u);
-    EXPECT_EQ(RowOf(child.Pid()), -1);  // rebuilt at once
-}
-
-BOOL WINAPI TerminateNothing(HANDLE, UINT) { return TRUE; }
-
-// A kill waits for the process to end; meanwhile the window answers and the
-// refresh can run.
-TEST_F(Clicks, TheKillsWaitKeepsTheWindowServedAndTheRefreshFree) {
-    test::Child child;
-    ASSERT_TRUE(child.Start());
-    KillApi api = PlatformKillApi();
-    api.terminateProcess = &TerminateNothing;
-    w.form.killApi = &api;
-    Refresh();
-    Click(RowOf(child.Pid()));
-    std::atomic<int> answered{0}, gateFree{0};
-    std::thread other([&] {
-        ::Sleep(300);
-        DWORD_PTR result = 0;
-        for (int i = 0; i < 3; ++i, ::Sleep(200)) {
-            if (::SendMessageTimeoutA(w.Window(), WM_NULL, 0, 0, SMTO_BLOCK, 300, &result)) ++answered;
-            if (::WaitForSingleObject(w.form.refresh.refreshGate.Get(), 0) == WAIT_OBJECT_0) {
-                ++gateFree;
-                ::SetEvent(w.form.refresh.refreshGate.Get());
-            }
-        }
-    });
-    const DWORD start = ::GetTickCount();
-    KillTaskClick(w.form, nullptr);
-    other.join();
-    EXPECT_GE(::GetTickCount() - start, KillSettleMs - 100);
-    EXPECT_EQ(answered.load(), 3);
-    EXPECT_EQ(gateFree.load(), 3);
-    EXPECT_TRUE(child.Running());
 }
 
 }  // namespace
