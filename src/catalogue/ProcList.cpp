@@ -96,13 +96,13 @@ void ReadBoxes(void* context) noexcept {
 }
 
 // Reads every listed process and builds its cells; false when the worker's
-// stop cut the walk short.
+// stop cut the walk short or the interface thread could not be asked.
 bool GatherRows(ProcessListState& state, WorkerThread* thread, std::vector<RowTexts>& rows) {
     ProcessSource& source = *state.source;
     // Each call to the interface thread costs a round of thread switches: the
     // boxes are read once per refresh, both in one call.
     BoxStates boxes{state.chkShowKnown, state.chkMoreInfo};
-    if (!CallOnInterfaceThread(&ReadBoxes, &boxes)) ReadBoxes(&boxes);
+    if (!CallOnInterfaceThread(&ReadBoxes, &boxes)) return false;
     const bool showKnown = boxes.showKnownChecked;
     const bool moreInfo = boxes.moreInfoChecked;
     const double overflowLimit = CpuOverflowLimit(source.ProcessorCount());
@@ -244,12 +244,8 @@ void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
     if (!ListsExist(state.CurrentSample) || !ListsExist(state.PreviousSample) || state.source == nullptr) return;
     const HANDLE gate = state.refreshGate.Get();
     if (gate == nullptr) return;
-    // Held by the other refresh: counted, then waited for.
-    if (::WaitForSingleObject(gate, 0) != WAIT_OBJECT_0) {
-        ++state.gateWaits;
-        const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
-        if (!acquired) return;
-    }
+    const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
+    if (!acquired) return;
     GateHold hold(gate);
     // The close may have turned refreshing off while this refresh waited.
     if (!state.RefreshEnabled.load()) return;
@@ -258,9 +254,8 @@ void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
         if (!GatherRows(state, thread, rows)) return;
         if (StopRequested(thread)) return;
         ApplyBatch batch{&state, &rows, thread};
-        // Without an application object the list operations still reach the
-        // list one message at a time.
-        if (!CallOnInterfaceThread(&ApplyRows, &batch)) ApplyRows(&batch);
+        // Not run (no application object any more): the rows are dropped.
+        CallOnInterfaceThread(&ApplyRows, &batch);
     } catch (...) {
         // Out of memory while gathering: this refresh is dropped, the next one tries again.
     }
@@ -339,13 +334,23 @@ void ReselectProcess(ProcessListState& state, std::uint32_t pid) {
     SetCurrentIndex(state.lvProcesses, RowOfPid(state.lvProcesses, pid));
 }
 
+void RequestRebuild(ProcessListState& state) noexcept {
+    state.rebuildRequested = true;
+    ::SetEvent(state.rebuildEvent.Get());
+}
+
 std::uint32_t RefreshLoop(ProcessListState& state, WorkerThread* thread, ThreadMethod showCounts) {
+    const HANDLE wakes[] = {thread != nullptr ? thread->stopEvent.Get() : nullptr, state.rebuildEvent.Get()};
     while (!StopRequested(thread)) {
         Synchronize(thread, showCounts);
         ProcessMessages(CurrentAppObject());
         if (StopRequested(thread)) break;
-        if (!GetChecked(state.chkNoRefresh)) RefreshProcessList(state, thread);
-        if (SleepOrStop(thread, state.periodMs)) break;
+        if (state.rebuildRequested.exchange(false) || !GetChecked(state.chkNoRefresh)) RefreshProcessList(state, thread);
+        if (wakes[0] != nullptr && wakes[1] != nullptr) {
+            ::WaitForMultipleObjects(2, wakes, FALSE, state.periodMs);
+        } else if (SleepOrStop(thread, state.periodMs)) {
+            break;
+        }
     }
     return 0;
 }

@@ -1,7 +1,7 @@
 // The process list refresh: rebuilds the process list from a fresh snapshot,
 // measures each process's processor share since its previous sample, and
 // selects the user's process again. It runs once a second in RefreshThread
-// (RefreshLoop) and once on the interface thread after a kill.
+// (RefreshLoop); a kill asks it for one more at once (RequestRebuild).
 //
 // A refresh gathers every reading and cell text on the calling thread, then
 // applies the rows to the list in one call on the interface thread (frozen,
@@ -77,9 +77,10 @@ struct ProcessListState {
 
     // Auto-reset, signalled while no refresh runs.
     UniqueHandle refreshGate{::CreateEventA(nullptr, FALSE, TRUE, nullptr)};
-    // Refreshes that found the gate held and waited for it: how a test sees
-    // one refresh blocked behind another.
-    std::atomic<std::int32_t> gateWaits{0};
+    // A rebuild asked for by a kill: RefreshLoop wakes and rebuilds at once,
+    // also while "No Refresh" is ticked.
+    std::atomic<bool> rebuildRequested{false};
+    UniqueHandle rebuildEvent{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
 };
 
 // Start-up: creates the ten empty sample lists (after the workers exist,
@@ -87,9 +88,10 @@ struct ProcessListState {
 void CreateSampleLists(ProcessListState& state);
 void ReleaseSampleLists(ProcessListState& state);
 
-// Rebuilds the list. Called on the interface thread (the kill command), it
-// waits for a running worker refresh to end while serving sent messages.
-// Does nothing while RefreshEnabled is false.
+// Rebuilds the list. Called on the interface thread, it waits for a running
+// worker refresh to end while serving sent messages, for as long as that
+// takes: the program itself rebuilds only on RefreshThread. Does nothing
+// while RefreshEnabled is false.
 void RefreshProcessList(ProcessListState& state) noexcept;
 // The worker's refresh: waits for the gate or the thread's stop, and ends
 // early (without touching the list) once the stop is requested.
@@ -109,9 +111,15 @@ double ComputeCpuUsage(ProcessListState& state, std::int32_t entry);
 // Selects the row whose "PID" cell holds pid; with none, nothing is selected.
 void ReselectProcess(ProcessListState& state, std::uint32_t pid);
 
+// Any thread: RefreshLoop rebuilds the list once more at once (after the
+// refresh it may be running, whose snapshot may be older than the call), also
+// while "No Refresh" is ticked. Never waits.
+void RequestRebuild(ProcessListState& state) noexcept;
+
 // The body of RefreshThread: while not stopped, runs showCounts on the
 // interface thread, dispatches the worker's own messages, refreshes unless
-// "No Refresh" is ticked, and sleeps periodMs (cut short by the stop).
+// "No Refresh" is ticked (or a rebuild was asked for), and sleeps periodMs
+// (cut short by the stop or a rebuild asked for).
 std::uint32_t RefreshLoop(ProcessListState& state, WorkerThread* thread, ThreadMethod showCounts);
 
 }  // namespace pelorin

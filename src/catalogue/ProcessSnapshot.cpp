@@ -14,7 +14,7 @@ namespace {
 constexpr DWORD SnapProcesses = 2;  // TH32CS_SNAPPROCESS
 constexpr DWORD SnapModules = 8;    // TH32CS_SNAPMODULE
 constexpr DWORD ImagePathCapacity = 260;
-constexpr DWORD FullImagePathCapacity = 1024;
+constexpr DWORD FullImagePathCapacity = 32768;  // the longest path the system has
 constexpr DWORD QueryLimitedAccess = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 
 // QueryFullProcessImageNameA, which kernel32 has from Vista on.
@@ -126,19 +126,25 @@ UniqueHandle OpenQueryHandle(std::uint32_t pid) {
 
 std::string ProcessImagePath(HANDLE process) {
     if (!process) return std::string(NoImagePath);
-    char buffer[FullImagePathCapacity] = {};
-    // Older systems fill the whole buffer without a terminator when the path
-    // is too long, so the text is cut at the buffer's end.
-    if (pelorin::GetModuleFileNameEx(process, nullptr, buffer, ImagePathCapacity) != 0) {
-        return StringFromBuffer(buffer, ImagePathCapacity);
-    }
+    char buffer[ImagePathCapacity] = {};
+    // A longer path comes back cut to the buffer, and still "succeeds" (older
+    // systems leave it without a terminator): a path that fills the buffer
+    // is asked of the system whole.
+    const DWORD length = pelorin::GetModuleFileNameEx(process, nullptr, buffer, ImagePathCapacity);
+    if (length != 0 && length < ImagePathCapacity - 1) return StringFromBuffer(buffer, ImagePathCapacity);
     const ImageNameBinding* t = imageName.Bind(&FillImageName);
+    std::string path(FullImagePathCapacity, '\0');
     DWORD size = FullImagePathCapacity;
-    if (t && t->queryFullProcessImageName && t->queryFullProcessImageName(process, 0, buffer, &size) && size > 0) {
-        return StringFromBuffer(buffer, size);
+    if (t && t->queryFullProcessImageName && t->queryFullProcessImageName(process, 0, path.data(), &size) && size > 0 &&
+        size < FullImagePathCapacity) {
+        path.resize(size);
+        return path;
     }
+    // A cut path would name another file.
     return std::string(NoImagePath);
 }
+
+void ResetImageNameBinding(const ModuleApi& api) { imageName.Reset(api); }
 
 bool IsOtherBitness(HANDLE process) {
     BOOL other = FALSE;

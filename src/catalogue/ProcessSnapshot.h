@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue/ModuleApi.h"
 #include "catalogue/TlHelp32.h"
 #include "support/Handles.h"
 
@@ -80,9 +81,13 @@ UniqueHandle OpenQueryHandle(std::uint32_t pid);
 std::string GetProcessImagePath(std::uint32_t pid);
 // The same through a query handle the caller holds; "-" for an empty handle.
 // GetModuleFileNameEx reads the path from the process's own memory, which a
-// 32-bit program cannot do in a 64-bit process; QueryFullProcessImageNameA
-// (bound at run time, absent before Vista) asks the system instead.
+// 32-bit program cannot do in a 64-bit process, and cuts a path longer than
+// 259 characters; QueryFullProcessImageNameA (bound at run time, absent
+// before Vista) asks the system instead, for any length.
 std::string ProcessImagePath(HANDLE process);
+// For tests only: forgets the QueryFullProcessImageNameA binding and binds
+// through `api` from now on.
+void ResetImageNameBinding(const ModuleApi& api);
 // True when the process is of the other bitness than this program (a 64-bit
 // process seen from this 32-bit one).
 bool IsOtherBitness(HANDLE process);

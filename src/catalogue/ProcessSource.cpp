@@ -298,8 +298,9 @@ bool ParseSystemProcesses(const unsigned char* data, std::size_t length, std::ve
         process.times.valid = true;
         list.push_back(std::move(process));
         if (entry.nextEntryOffset == 0) break;
-        // An entry that leads back, or into itself, would walk for ever or twice.
-        if (entry.nextEntryOffset < sizeof(SystemProcessEntry)) return false;
+        // An entry that leads back, or into itself, would walk for ever or
+        // twice; one that leads past the end, by a sum that may wrap, too.
+        if (entry.nextEntryOffset < sizeof(SystemProcessEntry) || entry.nextEntryOffset > length - offset) return false;
         offset += entry.nextEntryOffset;
     }
     processes = std::move(list);

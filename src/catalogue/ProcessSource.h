@@ -68,9 +68,9 @@ using SystemQuery = LONG(WINAPI*)(ULONG informationClass, PVOID buffer, ULONG le
 bool ReadSystemProcesses(SystemQuery query, std::vector<unsigned char>& buffer, std::vector<SystemProcess>& processes);
 // The entries in the first `length` bytes of data, as the call returned them.
 // Every entry and name must lie within them and each entry must lead at
-// least an entry's size further; a name longer than the snapshot's file name
-// field is cut, as Toolhelp cuts it. False for a list that does not hold
-// together.
+// least an entry's size further, and not past them; a name longer than the
+// snapshot's file name field is cut, as Toolhelp cuts it. False for a list
+// that does not hold together.
 bool ParseSystemProcesses(const unsigned char* data, std::size_t length, std::vector<SystemProcess>& processes);
 
 // The platform calls behind the platform source; tests put their own in.

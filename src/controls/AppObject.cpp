@@ -18,9 +18,11 @@ void MakeCurrent(Control* app) {
 }
 
 // What CallOnInterfaceThread sends: the message carries only its address.
+// The record itself says whether it ran, whoever's message ran it.
 struct InterfaceCall {
     void (*fn)(void* context);
     void* context;
+    bool ran = false;
 };
 
 }  // namespace
@@ -46,9 +48,9 @@ bool AppMessage(Control&, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& r
     if (message == kCallMessage) {
         result = 0;
         if (TakeCall(reinterpret_cast<const void*>(lParam), kCallMessage)) {
-            const auto* call = reinterpret_cast<const InterfaceCall*>(lParam);
+            auto* call = reinterpret_cast<InterfaceCall*>(lParam);
             call->fn(call->context);
-            result = 1;  // tells the sender that it ran
+            call->ran = true;
         }
         return true;
     }
@@ -98,6 +100,10 @@ void Run(Control* app) {
         if (app->terminate) break;
         ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
+    // A WM_QUIT posted from elsewhere ends the loop without a close: the main
+    // form is closed now, so its close handler runs as for any other close.
+    Control* form = app->mainForm;
+    if (form != nullptr && !form->closed && form->window != nullptr) ::SendMessageA(form->window, WM_CLOSE, 0, 0);
     Destroy(app);
 }
 
@@ -108,11 +114,11 @@ bool CallOnInterfaceThread(void (*fn)(void* context), void* context) {
         fn(context);
         return true;
     }
-    const InterfaceCall call{fn, context};
+    InterfaceCall call{fn, context};
     core::RegisterCall(&call, core::kCallMessage);
-    const bool ran = ::SendMessageA(window, core::kCallMessage, 0, reinterpret_cast<LPARAM>(&call)) == 1;
+    ::SendMessageA(window, core::kCallMessage, 0, reinterpret_cast<LPARAM>(&call));
     core::ForgetCall(&call);
-    return ran;
+    return call.ran;
 }
 
 bool TerminateRequested(const Control* app) { return app != nullptr && app->terminate; }

@@ -150,6 +150,8 @@ struct Control : LayerObject {
     std::optional<ListRow> listClickedRow;
     bool listTyping = false;               // a typed character is being handled
     std::optional<ListRow> listFoundRow;   // the row typing jumped to, raised as a click next
+    bool listClickByKey = false;           // the running OnClick is about a key's move
+    bool listRestPending = false;          // keys moved the highlight: OnClick again once they rest
     // Sorting by a header click: how each column compares, the chosen column
     // (-1: the rows' own order) and its direction.
     std::vector<std::uint8_t> listSortKinds;
@@ -174,6 +176,7 @@ struct Control : LayerObject {
     std::uint32_t dpi = 96;           // forms: the DPI of their own and their controls' pixels
     bool dpiChanging = false;         // forms: layout waits while every length is rescaled
     bool placing = false;             // forms: the program is moving the window
+    std::int32_t inProcedure = 0;     // subclassed controls: nesting of their window procedure
     bool inClose = false;             // forms: a close request is being handled
     bool closed = false;              // forms: a close was accepted
     std::atomic<bool> terminate{false};  // application object: ends Run

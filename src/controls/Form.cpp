@@ -63,12 +63,6 @@ bool FormMessage(Control& form, UINT message, WPARAM wParam, LPARAM lParam, LRES
         if (wParam) RequestClose(form, true);
         result = 0;
         return true;
-    case WM_COMMAND:
-        if (lParam == 0 && HIWORD(wParam) == 0 && DispatchMenuCommand(form, LOWORD(wParam))) {
-            result = 0;
-            return true;
-        }
-        return false;
     case WM_DPICHANGED:
         // The form moved to a screen of another density, or the user changed
         // the scale: everything takes the new DPI.

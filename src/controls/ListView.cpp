@@ -33,12 +33,13 @@ struct ListCall {
     void (*thunk)(const void* fn, HWND window) = nullptr;
     const void* fn = nullptr;
     HWND window = nullptr;
+    bool ran = false;     // whoever's message ran it
     bool failed = false;  // out of memory on the list's thread
 };
 
 // Runs fn(window) on the list's thread: at once there, otherwise through a
-// message sent to the list's window while the caller waits. False when there
-// is no window (fn did not run).
+// message sent to the list's window while the caller waits. False when fn
+// did not run (no window, or the window went before it served the call).
 using ListThunk = void (*)(const void* fn, HWND window);
 
 bool RunOnListThread(Control* lv, ListThunk thunk, const void* fn) {
@@ -53,10 +54,10 @@ bool RunOnListThread(Control* lv, ListThunk thunk, const void* fn) {
     call.fn = fn;
     call.window = window;
     core::RegisterCall(&call, core::kListCallMessage);
-    const LRESULT ran = Send(window, core::kListCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+    Send(window, core::kListCallMessage, 0, reinterpret_cast<LPARAM>(&call));
     core::ForgetCall(&call);
     if (call.failed) throw std::bad_alloc();
-    return ran == 1;
+    return call.ran;
 }
 
 template <class Fn>
@@ -417,6 +418,37 @@ const std::string* TruncatedCell(const Control& lv, std::int32_t row, std::int32
     return needed + kCellMargin > width ? text : nullptr;
 }
 
+constexpr UINT_PTR kKeyRestTimer = 0x7045;
+
+// OnClick about row (none: no row), as a click or a key's move.
+void RaiseClick(Control& lv, std::optional<Row> row, bool byKey) {
+    lv.listClickedRow = std::move(row);
+    lv.listClickByKey = byKey;
+    if (lv.onClick) {
+        const NotifyEvent handler = lv.onClick;
+        handler(&lv);
+    }
+    lv.listClickedRow.reset();
+    lv.listClickByKey = false;
+}
+
+// A key moved the highlight to row: a click on it now, marked as the key's,
+// and another once the keys rest.
+void RaiseKeyClick(Control& lv, std::optional<Row> row) {
+    RaiseClick(lv, std::move(row), true);
+    if (lv.window == nullptr) return;
+    lv.listRestPending = true;
+    ::SetTimer(lv.window, kKeyRestTimer, KeyRestMs, nullptr);
+}
+
+std::optional<Row> HighlightedRow(const Control& lv) {
+    return ShownRow(lv, static_cast<std::int32_t>(Send(lv.window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+}
+
+bool SameRow(const std::optional<Row>& a, const std::optional<Row>& b) {
+    return a.has_value() == b.has_value() && (!a || (a->cells == b->cells && a->data == b->data));
+}
+
 }  // namespace
 
 Control* CreateListView(Control* parent, std::uint8_t viewStyle, std::uint32_t options) {
@@ -544,6 +576,8 @@ const ListRow* ClickedRow(const Control* lv) {
     return lv != nullptr && lv->listClickedRow ? &*lv->listClickedRow : nullptr;
 }
 
+bool ClickedByKey(const Control* lv) { return lv != nullptr && lv->listClickByKey; }
+
 std::string GetItemText(Control* lv, std::int32_t row, std::int32_t column) {
     if (row < 0 || column < 0) return {};
     std::string text;
@@ -645,7 +679,11 @@ void BeginUpdate(Control* lv) {
         if (lv->updateCount < INT16_MAX) ++lv->updateCount;
     };
     // Without a window only the counter changes.
-    if (lv->window == nullptr || !OnListThread(lv, begin)) begin(nullptr);
+    if (lv->window == nullptr) {
+        begin(nullptr);
+    } else {
+        OnListThread(lv, begin);
+    }
 }
 
 void EndUpdate(Control* lv) {
@@ -659,7 +697,11 @@ void EndUpdate(Control* lv) {
         lv->listShown = {};
         lv->listKeepsShown = false;
     };
-    if (lv->window == nullptr || !OnListThread(lv, end)) end(lv->window);
+    if (lv->window == nullptr) {
+        end(nullptr);
+    } else {
+        OnListThread(lv, end);
+    }
 }
 
 void SetColumnSorts(Control* lv, std::initializer_list<SortKind> kinds) {
@@ -686,14 +728,23 @@ bool ListViewMessage(Control& lv, UINT message, WPARAM wParam, LPARAM lParam, LR
         lv.listTyping = true;
         result = ::DefSubclassProc(lv.window, message, wParam, lParam);
         lv.listTyping = false;
-        if (lv.listFoundRow) {
-            lv.listClickedRow = std::exchange(lv.listFoundRow, std::nullopt);
-            if (lv.onClick) {
-                const NotifyEvent handler = lv.onClick;
-                handler(&lv);
-            }
-            lv.listClickedRow.reset();
-        }
+        if (lv.listFoundRow) RaiseKeyClick(lv, std::exchange(lv.listFoundRow, std::nullopt));
+        return true;
+    }
+    if (message == WM_KEYDOWN) {
+        // The platform moves the highlight for the arrows, the page keys,
+        // Home and End; the row it lands on counts as clicked.
+        const std::optional<Row> before = HighlightedRow(lv);
+        result = ::DefSubclassProc(lv.window, message, wParam, lParam);
+        std::optional<Row> after = HighlightedRow(lv);
+        if (after && !SameRow(before, after)) RaiseKeyClick(lv, std::move(after));
+        return true;
+    }
+    if (message == WM_TIMER && wParam == kKeyRestTimer) {
+        ::KillTimer(lv.window, kKeyRestTimer);
+        result = 0;
+        if (!std::exchange(lv.listRestPending, false)) return true;
+        if (std::optional<Row> row = HighlightedRow(lv)) RaiseClick(lv, std::move(row), false);
         return true;
     }
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) {
@@ -713,7 +764,7 @@ bool ListViewMessage(Control& lv, UINT message, WPARAM wParam, LPARAM lParam, LR
     auto& call = *reinterpret_cast<ListCall*>(lParam);
     try {
         call.thunk(call.fn, call.window);
-        result = 1;
+        call.ran = true;
     } catch (...) {
         call.failed = true;  // rethrown on the caller's thread
     }
@@ -727,14 +778,12 @@ bool ListViewNotify(Control& lv, const NMHDR& header, LRESULT& result) {
         // The row the button went down on; without a press seen here, the
         // row the notification names.
         const auto& activate = reinterpret_cast<const NMITEMACTIVATE&>(header);
-        lv.listClickedRow = lv.listPressed ? lv.listPressedRow : ShownRow(lv, activate.iItem);
+        std::optional<Row> row = lv.listPressed ? std::move(lv.listPressedRow) : ShownRow(lv, activate.iItem);
         lv.listPressed = false;
         lv.listPressedRow.reset();
-        if (lv.onClick) {
-            const NotifyEvent handler = lv.onClick;
-            handler(&lv);
-        }
-        lv.listClickedRow.reset();
+        // A click does all a key's rest would.
+        lv.listRestPending = false;
+        RaiseClick(lv, std::move(row), false);
         result = 0;  // a right click goes on to WM_CONTEXTMENU
         return true;
     }

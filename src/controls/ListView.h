@@ -18,10 +18,16 @@
 //
 // A left and a right click both raise OnClick (the right click before the
 // popup menu opens); while it runs, ClickedRow answers the row that was
-// clicked, as it showed when the button went down. The keyboard's menu key
-// opens the popup below the current row without raising OnClick. Typing
-// jumps to the next row whose item text begins with what was typed and
-// raises OnClick for that row, as a click on it would. Other keys raise
+// clicked, as it showed when the button went down. Whatever the user does
+// that moves the highlight to another row raises OnClick for that row too,
+// as a click on it would: the arrow keys, Page Up and Down, Home and End,
+// and typing, which jumps to the next row whose item text begins with what
+// was typed. While such an OnClick runs, ClickedByKey answers true (a key
+// that repeats moves on at once, so slow work can wait), and once the keys
+// have rested KeyRestMs, OnClick comes once more, as a click, for the row
+// highlighted then (if any). The program's own changes of the highlight
+// (SetCurrentIndex, a rebuild) raise nothing. The keyboard's menu key opens
+// the popup below the current row without raising OnClick. Keys raise
 // OnKeyDown; Ctrl+C puts the selected row on the clipboard as its cell texts
 // separated by tabs (ANSI text). A cell too narrow for its text shows the
 // whole text in a tip while the mouse rests on it.
@@ -63,6 +69,9 @@ void ClearItems(Control* listView);
 // button went down, whatever has been rebuilt since); null when the click hit
 // no row, and outside OnClick.
 const ListRow* ClickedRow(const Control* listView);
+// Inside OnClick: true when a key moved the highlight (see above).
+bool ClickedByKey(const Control* listView);
+inline constexpr unsigned KeyRestMs = 150;
 
 // The first selected row, -1 when none.
 std::int32_t CurrentIndex(Control* listView);

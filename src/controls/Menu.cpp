@@ -107,24 +107,18 @@ void ForgetMenusOf(Control& form) {
     form.menuBar = nullptr;
 }
 
-bool DispatchMenuCommand(Control& form, UINT id) {
-    for (Menu* menu : form.menus) {
-        if (id < menu->firstId || id >= menu->firstId + menu->items.size()) continue;
-        const NotifyEvent handler = menu->handlers[id - menu->firstId];
-        handler(&form);
-        return true;
-    }
-    return false;
-}
-
 void ShowPopupMenu(Control& control, Menu& menu, POINT screen) {
     Control* form = menu.form != nullptr ? menu.form : FormOf(&control);
     const HWND owner = Handle(form);
     if (owner == nullptr || menu.handle == nullptr || menu.isBar) return;
-    // The owner gets the chosen item as WM_COMMAND, dispatched to its handler.
-    ::TrackPopupMenu(menu.handle, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, owner,
-                     nullptr);
+    // The chosen item comes back from the call itself: a WM_COMMAND, which
+    // any program can post, runs no item.
+    const UINT id = ::TrackPopupMenu(menu.handle, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
+                                     screen.x, screen.y, 0, owner, nullptr);
     ::PostMessageA(owner, WM_NULL, 0, 0);
+    if (id < menu.firstId || id >= menu.firstId + menu.items.size()) return;
+    const NotifyEvent handler = menu.handlers[id - menu.firstId];
+    handler(form);
 }
 
 POINT ContextMenuPoint(Control& control, LPARAM lParam) {

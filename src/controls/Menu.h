@@ -1,6 +1,8 @@
 // Menus: the first menu created for a form becomes its menu bar (an empty one
-// shows no bar); every later one is a popup. Each item has its own handler,
-// called with the menu's form as the sender when the item is chosen.
+// shows no bar); every later one is a popup. Each item of a popup has its own
+// handler, called with the menu's form as the sender when the item is chosen,
+// as the popup closes. A menu bar's items run nothing: their choice would
+// come as a posted WM_COMMAND, which any program can post as well.
 #pragma once
 
 #include <windows.h>

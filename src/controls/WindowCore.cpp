@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "controls/AppObject.h"
 #include "controls/Dpi.h"
@@ -22,6 +23,9 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 LRESULT CALLBACK ControlSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                      DWORD_PTR data) noexcept;
 
+// The layer's own window classes, for telling its windows from others.
+ATOM g_classAtoms[4] = {};
+
 bool RegisterClasses() noexcept {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
@@ -37,7 +41,8 @@ bool RegisterClasses() noexcept {
         {kStaticClass, CS_HREDRAW | CS_VREDRAW, IDC_ARROW},
         {kSplitterClass, 0, IDC_ARROW},
     };
-    for (const auto& c : classes) {
+    for (std::size_t i = 0; i < std::size(classes); ++i) {
+        const auto& c = classes[i];
         WNDCLASSEXA wc = {};
         wc.cbSize = sizeof wc;
         wc.style = c.style;
@@ -45,14 +50,44 @@ bool RegisterClasses() noexcept {
         wc.hInstance = instance;
         wc.hCursor = ::LoadCursorA(nullptr, c.cursor);
         wc.lpszClassName = c.name;
-        ::RegisterClassExA(&wc);
+        g_classAtoms[i] = ::RegisterClassExA(&wc);
     }
     return true;
+}
+
+// A window of the layer: one of its classes, or a platform control it subclassed.
+bool IsLayerWindow(HWND window) {
+    const auto atom = static_cast<ATOM>(::GetClassLongPtrA(window, GCW_ATOM));
+    return (atom != 0 && std::find(std::begin(g_classAtoms), std::end(g_classAtoms), atom) != std::end(g_classAtoms)) ||
+           ::GetWindowSubclass(window, ControlSubclassProc, 1, nullptr);
+}
+
+// The layer's controls send their WM_COMMAND and WM_NOTIFY; a posted one
+// comes from elsewhere (any program can post it, with a pointer of its
+// choosing). Every posted message the thread takes from its queue passes
+// here, in any loop (the layer's, a message box's, a menu's, a window move),
+// and such a one goes on as WM_NULL.
+LRESULT CALLBACK DropPostedNotifications(int code, WPARAM removed, LPARAM lParam) noexcept {
+    if (code == HC_ACTION) {
+        auto& message = *reinterpret_cast<MSG*>(lParam);
+        if ((message.message == WM_COMMAND || message.message == WM_NOTIFY) && message.hwnd != nullptr &&
+            IsLayerWindow(message.hwnd))
+            message.message = WM_NULL;
+    }
+    return ::CallNextHookEx(nullptr, code, removed, lParam);
+}
+
+// Once per thread that makes windows; the hook lasts as long as the thread.
+void EnsureThreadHook() {
+    thread_local const HHOOK hook =
+        ::SetWindowsHookExA(WH_GETMESSAGE, &DropPostedNotifications, nullptr, ::GetCurrentThreadId());
+    (void)hook;
 }
 
 void EnsureClasses() {
     static const bool registered = RegisterClasses();
     (void)registered;
+    EnsureThreadHook();
 }
 
 const char* ClassNameOf(ControlKind kind) {
@@ -96,6 +131,29 @@ Control* ChildOf(const Control& control, HWND child) {
         if (c->window == child) return c;
     }
     return nullptr;
+}
+
+// WM_COMMAND and WM_NOTIFY come from the window's own controls, on its own
+// thread. One that another thread or program sends is no control's, and its
+// pointer is not this program's to read. But a control also notifies while
+// it handles a message sent from elsewhere (another program reading a list
+// asks it for the texts), and that notification looks as if it came from
+// there too: such a one counts only while the control it names is inside its
+// own window procedure (or, for a list's header and tip, is a platform
+// window of this thread), and only once its header could be read at all.
+bool IsOwnNotification(const Control& control, UINT message, LPARAM lParam) {
+    if (::InSendMessageEx(nullptr) == ISMEX_NOSEND) return true;
+    auto sender = reinterpret_cast<HWND>(lParam);
+    if (message == WM_NOTIFY) {
+        NMHDR header = {};
+        if (!::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(lParam), &header, sizeof header,
+                                 nullptr))
+            return false;
+        sender = header.hwndFrom;
+    }
+    if (sender == nullptr || ::GetWindowThreadProcessId(sender, nullptr) != ::GetCurrentThreadId()) return false;
+    const Control* child = ChildOf(control, sender);
+    return child != nullptr ? child->inProcedure > 0 : message == WM_NOTIFY && !IsLayerWindow(sender);
 }
 
 MouseInfo MouseFrom(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -179,6 +237,7 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return ::DefWindowProcA(window, message, wParam, lParam);
     }
 
+    if ((message == WM_COMMAND || message == WM_NOTIFY) && !IsOwnNotification(*control, message, lParam)) return 0;
     LRESULT result = 0;
     if (CommonMessage(*control, window, message, wParam, lParam, result)) return result;
 
@@ -205,13 +264,16 @@ LRESULT CALLBACK ControlSubclassProc(HWND window, UINT message, WPARAM wParam, L
         if (control) Detach(*control, window);
         return ::DefSubclassProc(window, message, wParam, lParam);
     }
-    if (control != nullptr) {
-        LRESULT result = 0;
-        if (control->kind == ControlKind::ListView && core::ListViewMessage(*control, message, wParam, lParam, result))
-            return result;
-        if (CommonMessage(*control, window, message, wParam, lParam, result)) return result;
-    }
-    return ::DefSubclassProc(window, message, wParam, lParam);
+    if (control == nullptr) return ::DefSubclassProc(window, message, wParam, lParam);
+    if ((message == WM_COMMAND || message == WM_NOTIFY) && !IsOwnNotification(*control, message, lParam)) return 0;
+    // What the control sends its parent meanwhile is its own (IsOwnNotification).
+    ++control->inProcedure;
+    LRESULT result = 0;
+    if (!(control->kind == ControlKind::ListView && core::ListViewMessage(*control, message, wParam, lParam, result)) &&
+        !CommonMessage(*control, window, message, wParam, lParam, result))
+        result = ::DefSubclassProc(window, message, wParam, lParam);
+    --control->inProcedure;
+    return result;
 }
 
 std::int32_t ClampSize(std::int32_t value) { return value < 0 ? 0 : value; }

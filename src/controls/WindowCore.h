@@ -109,8 +109,8 @@ POINT ContextMenuPoint(Control& control, LPARAM lParam);
 SIZE MeasureCaption(Control& control, UINT format);
 
 // Menus.
+// Runs the chosen item's handler before it returns.
 void ShowPopupMenu(Control& control, Menu& menu, POINT screen);
-bool DispatchMenuCommand(Control& form, UINT id);
 void AttachMenuBar(Control& form);
 void ForgetMenusOf(Control& form);
 bool MenuHasItems(const Menu& menu);

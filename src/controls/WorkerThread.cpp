@@ -53,6 +53,7 @@ void ServeSynchronize(WorkerThread* thread, WPARAM wParam) {
         const ThreadMethod method = thread->syncMethod;
         if (method) method.code(method.context, thread);
     }
+    thread->syncRan = true;
 }
 
 }  // namespace core
@@ -128,26 +129,32 @@ std::uint32_t Execute(WorkerThread* t) noexcept {
     return result;
 }
 
-void Synchronize(WorkerThread* t, ThreadMethod method) {
-    if (t == nullptr || t->stopRequested.load()) return;
+namespace {
+
+bool SendSynchronize(WorkerThread* t, WPARAM param) {
     const HWND window = core::SynchronizeWindow();
-    if (window == nullptr) return;
-    t->syncMethod = method;
-    t->pendingIsParam = false;
+    if (window == nullptr) return false;
+    t->syncRan = false;
     core::RegisterCall(t, core::kSynchronizeMessage);
-    ::SendMessageA(window, core::kSynchronizeMessage, 0, reinterpret_cast<LPARAM>(t));
+    ::SendMessageA(window, core::kSynchronizeMessage, param, reinterpret_cast<LPARAM>(t));
     core::ForgetCall(t);
+    return t->syncRan;
 }
 
-void Synchronize(WorkerThread* t, ThreadParamMethod method, std::uintptr_t param) {
-    if (t == nullptr || t->stopRequested.load()) return;
-    const HWND window = core::SynchronizeWindow();
-    if (window == nullptr) return;
+}  // namespace
+
+bool Synchronize(WorkerThread* t, ThreadMethod method) {
+    if (t == nullptr || t->stopRequested.load()) return false;
+    t->syncMethod = method;
+    t->pendingIsParam = false;
+    return SendSynchronize(t, 0);
+}
+
+bool Synchronize(WorkerThread* t, ThreadParamMethod method, std::uintptr_t param) {
+    if (t == nullptr || t->stopRequested.load()) return false;
     t->syncParamMethod = method;
     t->pendingIsParam = true;
-    core::RegisterCall(t, core::kSynchronizeMessage);
-    ::SendMessageA(window, core::kSynchronizeMessage, static_cast<WPARAM>(param), reinterpret_cast<LPARAM>(t));
-    core::ForgetCall(t);
+    return SendSynchronize(t, static_cast<WPARAM>(param));
 }
 
 void RequestStop(WorkerThread* t) {

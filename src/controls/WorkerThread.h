@@ -46,6 +46,7 @@ struct WorkerThread : LayerObject {
     std::atomic<bool> stopRequested{false};
     UniqueHandle stopEvent;  // manual reset, signalled by RequestStop
     bool pendingIsParam = false;
+    bool syncRan = false;    // the pending synchronised method has run
 };
 
 // Created suspended; Suspended(thread) is true.
@@ -66,11 +67,12 @@ bool Suspended(const WorkerThread* thread);
 // requested before the thread first ran.
 std::uint32_t Execute(WorkerThread* thread) noexcept;
 
-// Runs method on the interface thread and returns after it has run. Dropped
-// when no application object exists or when the stop has been requested.
-void Synchronize(WorkerThread* thread, ThreadMethod method);
+// Runs method on the interface thread and returns after it has run; answers
+// whether it ran. Dropped when no application object exists or when the stop
+// has been requested.
+bool Synchronize(WorkerThread* thread, ThreadMethod method);
 // The same with one extra value passed to the method.
-void Synchronize(WorkerThread* thread, ThreadParamMethod method, std::uintptr_t param);
+bool Synchronize(WorkerThread* thread, ThreadParamMethod method, std::uintptr_t param);
 
 void RequestStop(WorkerThread* thread);
 bool StopRequested(const WorkerThread* thread);

@@ -90,10 +90,20 @@ void WaitForExitServingMessages(const KillApi& api, HANDLE process, DWORD ms) {
 // The lowest identifiers are the idle and system pseudo-processes and never ours to end.
 constexpr std::uint32_t kHighestReservedPid = 5;
 
-// The limited query right first (all the creation time needs); systems that
-// do not know it refuse the open, so the full right follows.
+// The full query right first (the critical flag needs it); a protected
+// process grants only the limited one, enough for the creation time and the
+// image path.
 constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
-constexpr DWORD kQueryRights[] = {kQueryLimited, PROCESS_QUERY_INFORMATION};
+constexpr DWORD kQueryRights[] = {PROCESS_QUERY_INFORMATION, kQueryLimited};
+constexpr ULONG kProcessBreakOnTermination = 29;
+constexpr DWORD kImagePathCapacity = 32768;
+
+template <typename Fn>
+Fn LookUp(const char* module, const char* name) {
+    const HMODULE handle = ::GetModuleHandleA(module);
+    // void (*)() converts to and from every function pointer type without a cast-function-type warning.
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(handle ? ::GetProcAddress(handle, name) : nullptr));
+}
 
 bool CreationTimeOf(const KillApi& api, HANDLE process, std::uint64_t& creation) {
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
@@ -127,6 +137,26 @@ HANDLE OpenForKill(const KillApi& api, std::uint32_t pid) {
 
 bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && LowerCaseAscii(text.substr(0, prefix.size())) == LowerCaseAscii(prefix);
+}
+
+// A process whose end stops the machine (a blue screen, a forced restart)
+// or the session: marked critical by the system, or, where that mark cannot
+// be read, one of the session's own programs in the system folder. Without
+// either answer nothing tells it apart from them.
+bool IsCriticalProcess(const KillApi& api, HANDLE process) {
+    ULONG critical = 0;
+    if (api.queryInformation &&
+        api.queryInformation(process, kProcessBreakOnTermination, &critical, sizeof critical, nullptr) == 0)
+        return critical != 0;
+    std::string path(kImagePathCapacity, '\0');
+    DWORD size = kImagePathCapacity;
+    if (!api.queryImageName || !api.queryImageName(process, 0, path.data(), &size) || size == 0) return true;
+    path.resize(size);
+    const std::string folder = SystemDirectory();
+    for (const char* image : SessionCriticalImages) {
+        if (LowerCaseAscii(path) == LowerCaseAscii(folder + image)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -194,13 +224,21 @@ std::string NativeFilePath(std::string_view path) {
 }
 
 const KillApi& PlatformKillApi() {
-    static const KillApi api = {&PlatformOpenProcess,      &PlatformTerminateProcess,   &PlatformCloseHandle,
-                                &PlatformGetProcessTimes, &PlatformGetExitCodeProcess, &WaitForExitServingMessages};
+    static const KillApi api = {
+        &PlatformOpenProcess,
+        &PlatformTerminateProcess,
+        &PlatformCloseHandle,
+        &PlatformGetProcessTimes,
+        &PlatformGetExitCodeProcess,
+        &WaitForExitServingMessages,
+        LookUp<decltype(KillApi::queryInformation)>("ntdll.dll", "NtQueryInformationProcess"),
+        LookUp<decltype(KillApi::queryImageName)>("kernel32.dll", "QueryFullProcessImageNameA"),
+    };
     return api;
 }
 
 bool KillProcess(std::uint32_t pid, std::uint64_t expectedCreation, const KillApi& api) {
-    if (pid <= kHighestReservedPid) return false;
+    if (pid <= kHighestReservedPid || pid == ::GetCurrentProcessId()) return false;
     const KillHandle process(api, OpenForKill(api, pid));
     if (process.Get() == nullptr) return false;
     // The PID may have been handed to another process since it was listed:
@@ -208,7 +246,7 @@ bool KillProcess(std::uint32_t pid, std::uint64_t expectedCreation, const KillAp
     std::uint64_t creation = 0;
     if (!CreationTimeOf(api, process.Get(), creation) || creation != expectedCreation) return false;
     // Ended already (another handle keeps it around): not ended by this call.
-    if (!StillRunning(api, process.Get())) return false;
+    if (!StillRunning(api, process.Get()) || IsCriticalProcess(api, process.Get())) return false;
     if (!api.terminateProcess(process.Get(), 0)) return false;
     // Termination completes asynchronously; wait so that the list rebuilt
     // right after no longer shows the process.

@@ -39,6 +39,10 @@ struct KillApi {
     // Waits up to ms for the process to end; the platform's serves the
     // calling thread's messages meanwhile, so a window on it stays responsive.
     void (*waitForExit)(const KillApi& api, HANDLE process, DWORD ms);
+    // NtQueryInformationProcess and QueryFullProcessImageNameA, bound by name
+    // at first use; null where the system has none.
+    LONG(WINAPI* queryInformation)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
+    BOOL(WINAPI* queryImageName)(HANDLE process, DWORD flags, LPSTR buffer, PDWORD size);
 };
 const KillApi& PlatformKillApi();
 
@@ -48,11 +52,17 @@ inline constexpr DWORD KillSettleMs = 2000;
 // Ends the process with exit code 0 only while pid still belongs to the
 // process created at expectedCreation: a PID the platform has handed to
 // another process since is refused, and so is a process that has already
-// ended. PIDs 0 to 5 are refused without a call. The process is opened with
-// only what this needs: the terminate right and the limited query right for
-// the creation time. After a successful terminate it waits (api.waitForExit,
-// up to KillSettleMs) for the process to end, so a snapshot taken next no
-// longer lists it.
+// ended. PIDs 0 to 5 and this program's own are refused without a call.
+// Never ends a process the machine cannot live without: one the system marks
+// critical (its break-on-termination flag), or, where that flag cannot be
+// read, one whose image is a session-critical program of the system folder
+// (SessionCriticalImages); one that shows neither flag nor image is refused
+// too. The process is opened with the terminate and query rights (the
+// limited query right where the full one is refused). After a successful
+// terminate it waits (api.waitForExit, up to KillSettleMs) for the process to
+// end, so a snapshot taken next no longer lists it.
+inline constexpr const char* SessionCriticalImages[] = {"smss.exe",     "csrss.exe",   "wininit.exe",
+                                                        "winlogon.exe", "services.exe", "lsass.exe"};
 bool KillProcess(std::uint32_t pid, std::uint64_t expectedCreation, const KillApi& api = PlatformKillApi());
 
 }  // namespace pelorin

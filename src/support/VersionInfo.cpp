@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,12 +17,17 @@
 namespace pelorin {
 namespace {
 
-constexpr WORD kResourceVersionType = 16;  // RT_VERSION
+constexpr DWORD kResourceVersionType = 16;  // RT_VERSION
+constexpr DWORD kVersionInfoName = 1;       // VS_VERSION_INFO, the one name the platform reads
 constexpr std::size_t kVersionNodeHeader = 6;  // wLength, wValueLength, wType
 // Real trees are three levels below the root; anything deeper is damage.
 constexpr int kDeepestVersionNode = 8;
-// More resource entries than any real image carries under one type.
+// More resource entries than any real image carries in one directory.
 constexpr std::size_t kMostResourceEntries = 4096;
+// Real images carry their version resource in one or two languages, with a
+// few dozen nodes each. Files anyone can write are judged within these.
+constexpr std::size_t kMostVersionLanguages = 16;
+constexpr std::size_t kMostVersionNodes = 1024;
 
 struct ViewTraits {
     static const void* Empty() noexcept { return nullptr; }
@@ -67,9 +73,12 @@ std::size_t AlignToDword(std::size_t offset) { return (offset + 3) & ~static_cas
 // key must end inside it, its value too, and each child must fit in it in
 // turn. A text value (a String) ends the node; its length counts characters,
 // but some tools write bytes, so wValueLength bytes must fit.
-bool VersionNodeFits(const FileBytes& file, std::size_t block, std::size_t at, std::size_t end, int depth) {
+// `budget` counts the nodes still to be visited in the whole file.
+bool VersionNodeFits(const FileBytes& file, std::size_t block, std::size_t at, std::size_t end, int depth,
+                     std::size_t& budget) {
     WORD length = 0, valueLength = 0, type = 0;
-    if (depth > kDeepestVersionNode || end < at || end - at < kVersionNodeHeader) return false;
+    if (budget == 0 || depth > kDeepestVersionNode || end < at || end - at < kVersionNodeHeader) return false;
+    --budget;
     if (!file.Read(at, length) || !file.Read(at + 2, valueLength) || !file.Read(at + 4, type)) return false;
     if (length < kVersionNodeHeader || length > end - at) return false;
     const std::size_t nodeEnd = at + length;
@@ -87,7 +96,8 @@ bool VersionNodeFits(const FileBytes& file, std::size_t block, std::size_t at, s
     }
     while (cursor < nodeEnd && nodeEnd - cursor >= kVersionNodeHeader) {
         WORD childLength = 0;
-        if (!file.Read(cursor, childLength) || !VersionNodeFits(file, block, cursor, nodeEnd, depth + 1)) return false;
+        if (!file.Read(cursor, childLength) || !VersionNodeFits(file, block, cursor, nodeEnd, depth + 1, budget))
+            return false;
         cursor = block + AlignToDword(cursor + childLength - block);
     }
     return true;
@@ -139,27 +149,34 @@ bool ReadResourceEntries(const FileBytes& file, const ImageSections& sections, D
     return true;
 }
 
+// The resources the platform reads for the version: type RT_VERSION, name
+// VS_VERSION_INFO, then whichever language it picks, so every language is
+// checked. It follows one path through the directories; so does this check,
+// which never walks their combinations (three directories of 4096 entries
+// leading to each other would be 4096³ of them). A type or name given twice,
+// too many languages or nodes: damage, made to be walked rather than loaded.
 bool VersionResourcesIntact(const FileBytes& file, const ImageSections& sections, DWORD root) {
     constexpr DWORD kIsDirectory = 0x80000000u;
-    std::vector<std::pair<DWORD, DWORD>> types, names, languages;
-    if (!ReadResourceEntries(file, sections, root, types)) return false;
-    for (const auto& [type, typeOffset] : types) {
-        if (type != kResourceVersionType) continue;
-        if (!(typeOffset & kIsDirectory)) return false;
-        if (!ReadResourceEntries(file, sections, root + (typeOffset & ~kIsDirectory), names)) return false;
-        for (const auto& name : names) {
-            if (!(name.second & kIsDirectory)) return false;
-            if (!ReadResourceEntries(file, sections, root + (name.second & ~kIsDirectory), languages)) return false;
-            for (const auto& language : languages) {
-                IMAGE_RESOURCE_DATA_ENTRY data = {};
-                std::size_t at = 0;
-                if (language.second & kIsDirectory) return false;
-                if (!sections.ToOffset(root + language.second, sizeof data, at) || !file.Read(at, data)) return false;
-                std::size_t block = 0;
-                if (!sections.ToOffset(data.OffsetToData, data.Size, block)) return false;
-                if (!VersionNodeFits(file, block, block, block + data.Size, 0)) return false;
-            }
-        }
+    std::vector<std::pair<DWORD, DWORD>> entries;
+    DWORD directory = root;
+    for (const DWORD id : {kResourceVersionType, kVersionInfoName}) {
+        if (!ReadResourceEntries(file, sections, directory, entries)) return false;
+        const auto count = std::count_if(entries.begin(), entries.end(), [id](const auto& e) { return e.first == id; });
+        if (count == 0) return true;  // no version resource: the platform reads nothing
+        const auto found = std::find_if(entries.begin(), entries.end(), [id](const auto& e) { return e.first == id; });
+        if (count > 1 || !(found->second & kIsDirectory)) return false;
+        directory = root + (found->second & ~kIsDirectory);
+    }
+    if (!ReadResourceEntries(file, sections, directory, entries) || entries.size() > kMostVersionLanguages) return false;
+    std::size_t budget = kMostVersionNodes;
+    for (const auto& language : entries) {
+        IMAGE_RESOURCE_DATA_ENTRY data = {};
+        std::size_t at = 0;
+        if (language.second & kIsDirectory) return false;
+        if (!sections.ToOffset(root + language.second, sizeof data, at) || !file.Read(at, data)) return false;
+        std::size_t block = 0;
+        if (!sections.ToOffset(data.OffsetToData, data.Size, block)) return false;
+        if (!VersionNodeFits(file, block, block, block + data.Size, 0, budget)) return false;
     }
     return true;
 }

@@ -24,8 +24,11 @@ std::string ReadVersionString(const std::string& fileName, const char* keyName);
 // False when fileName cannot be read, or is a PE image (32 or 64-bit) whose
 // version resources lie outside the file or hold a VS_VERSIONINFO tree whose
 // nodes do not fit in each other: the platform's reader trusts both and reads
-// past the file, or past its buffer, on such an image. Files that are not PE
-// images (a 16-bit NE file, say) are left to the platform.
+// past the file, or past its buffer, on such an image. Only the resources the
+// platform reads are looked at, within a fixed budget (a directory that names
+// them twice, or more languages or nodes than any real image has, fails), so
+// a crafted file costs no more than a real one. Files that are not PE images
+// (a 16-bit NE file, say) are left to the platform.
 bool VersionResourceIsIntact(const std::string& fileName);
 
 }  // namespace pelorin

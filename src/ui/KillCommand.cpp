@@ -39,18 +39,23 @@ std::string KillFailureText(std::string_view name, std::uint32_t pid) {
 }
 
 void KillTaskClick(MainForm& f, Control*) noexcept {
+    // The kill's wait and its message serve messages: a Delete that repeats,
+    // or "Kill Task" again, must not start a kill inside the kill.
+    if (f.killing) return;
+    f.killing = true;
     try {
         if (KillSelected(f)) {
-            // At once, also while "No Refresh" is ticked; the refresh waits
-            // for a running worker refresh rather than overlap it. The kill
-            // itself waited without the refresh's gate.
-            RefreshProcessList(f.refresh);
-            return;
+            // At once, also while "No Refresh" is ticked, by the refresh
+            // worker: this thread never waits for a refresh, which may be
+            // stuck in a slow file read.
+            RequestRebuild(f.refresh);
+        } else {
+            ShowKillFailure(f);
         }
-        ShowKillFailure(f);
     } catch (...) {
         // Out of memory for the message text: nothing more to do.
     }
+    f.killing = false;
 }
 
 void ProcessListKey(MainForm& f, Control* sender, std::uint32_t key) noexcept {

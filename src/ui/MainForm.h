@@ -66,6 +66,7 @@ struct MainForm {
     // process.
     std::optional<std::uint64_t> SelectedCreation;
     const KillApi* killApi = nullptr;  // null: the platform's; tests put their own in
+    bool killing = false;      // a kill, or its failure message, is under way
     bool TestMode = false;     // a "testing.log" file beside the program
     // The close: the workers must have stopped by closeDeadline; the
     // settings are saved once. Set when the close begins, read by tests from

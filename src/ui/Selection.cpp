@@ -44,8 +44,10 @@ void SelectClickedRow(MainForm& f) {
     ReselectProcess(f.refresh, pid);
 
     SetCaption(f.Form, SelectionCaption(pid, f.SelectedName));
-    // Such a path has no modules to show: the list keeps what it showed.
-    if (IsSystemImagePath(path)) return;
+    // Such a path has no modules to show: the list keeps what it showed. A
+    // key that repeats has moved on before a fill would end; the list clicks
+    // the row once more when the keys rest.
+    if (IsSystemImagePath(path) || ClickedByKey(f.lvProcesses)) return;
     FillModuleDetails(f.lvModules, f.SelectedName, pid);
 }
 

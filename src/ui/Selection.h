@@ -14,12 +14,15 @@ namespace pelorin {
 
 struct MainForm;
 
-// A left or right click in lvProcesses; the right click runs it before the
-// popup menu opens, so "Kill Task" acts on the row that was clicked. Takes
-// the row the mouse went down on (not the highlighted one, which a refresh
-// landing meanwhile may have moved): records its name, PID and the creation
-// time the refresh read for it, moves the highlight to it, writes the caption
-// and fills lvModules unless the row's image path names no real file.
+// A left or right click in lvProcesses, or the user's move of its highlight
+// by the keyboard; the right click runs it before the popup menu opens, so
+// "Kill Task" acts on the row that was clicked. Takes the row the mouse went
+// down on (not the highlighted one, which a refresh landing meanwhile may
+// have moved), or the row the key moved to: records its name, PID and the
+// creation time the refresh read for it, moves the highlight to it, writes
+// the caption and fills lvModules unless the row's image path names no real
+// file (after a key, once the keys rest). So the highlighted row, the title
+// and what Delete and "Kill Task" end are always the one process.
 void ProcessListClick(MainForm& form, Control* sender) noexcept;
 // Scrolls row 19 of lvProcesses into view and shows lvModules' column 1
 // header in the caption.

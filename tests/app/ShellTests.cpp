@@ -10,6 +10,8 @@
 #include "app/Settings.h"
 #include "common/MainWindow.h"
 #include "controls/Button.h"
+#include "support/SystemInfo.h"
+#include "ui/KillCommand.h"
 
 namespace pelorin {
 namespace {
@@ -142,6 +144,37 @@ TEST_F(StuckClose, EndsInBoundedTimeAfterSavingTheSettings) {
     EXPECT_LT(took, CloseWaitMs + 2000);
     EXPECT_EQ(MainWindow::saves, 1);
     EXPECT_EQ(MainWindow::ends, 1);
+}
+
+int terminations = 0;
+BOOL WINAPI TerminateNothing(HANDLE, UINT) { return ++terminations; }
+HWND g_list = nullptr;
+
+// A kill waits for no refresh (the rebuild is the worker's, stuck here until
+// the kill has returned), and a Delete served during its wait (a key that
+// repeats) kills nothing more.
+TEST_F(StuckClose, AKillNeitherWaitsForTheWorkerNorRunsAnotherInsideIt) {
+    test::Child child;
+    FILETIME created, unused;
+    ASSERT_TRUE(child.Start() && ::GetProcessTimes(child.Handle(), &created, &unused, &unused, &unused));
+    w.form.refresh.SelectedPid = child.Pid();
+    w.form.SelectedCreation = std::uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+    KillApi api = PlatformKillApi();
+    api.terminateProcess = &TerminateNothing;
+    api.waitForExit = [](const KillApi&, HANDLE, DWORD) { ::SendMessageA(g_list, WM_KEYDOWN, VK_DELETE, 0); };
+    w.form.killApi = &api;
+    g_list = Handle(w.form.lvProcesses);
+    // A kill that waited for the worker after all gets it back after 30 s, and fails below.
+    std::atomic<bool> freedByTimeout{false};
+    std::thread fallback([&] {
+        if (::WaitForSingleObject(source.release.Get(), 30000) == WAIT_TIMEOUT) freedByTimeout = true, ::SetEvent(source.release.Get());
+    });
+    KillTaskClick(w.form, nullptr);
+    EXPECT_FALSE(freedByTimeout.load()) << "the kill waited for the stuck worker";
+    ::SetEvent(source.release.Get());
+    fallback.join();
+    EXPECT_EQ(terminations, 1);
+    ::SendMessageA(w.Window(), WM_CLOSE, 0, 0);  // the workers stop
 }
 
 // The process may end as soon as WM_ENDSESSION is answered. The session ends

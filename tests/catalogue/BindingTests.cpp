@@ -20,8 +20,13 @@ std::atomic<int> calls;  // of any fake Toolhelp or PSAPI function
 template <typename T> T Counted(T answer) { ++calls; return answer; }
 HANDLE WINAPI FakeSnapshot(DWORD, DWORD) { return Counted(Snapshot); }
 template <typename Record> BOOL WINAPI Walk(HANDLE, Record*) { return Counted(TRUE); }
+// 300 characters: the module call cuts it to its buffer and still succeeds.
+const std::string LongPath = "C:\\" + std::string(291, 'p') + "\\a.exe";
 DWORD WINAPI FakeFileName(HANDLE, HMODULE, LPSTR buffer, DWORD size) {
-    return Counted(::lstrlenA(::lstrcpynA(buffer, "C:\\fake\\image.exe", static_cast<int>(size))));
+    return Counted(::lstrlenA(::lstrcpynA(buffer, LongPath.c_str(), static_cast<int>(size))));
+}
+BOOL WINAPI FakeImageName(HANDLE, DWORD, LPSTR buffer, PDWORD size) {
+    return Counted(*size = static_cast<DWORD>(::lstrlenA(::lstrcpynA(buffer, LongPath.c_str(), static_cast<int>(*size)))));
 }
 BOOL WINAPI FakeMemoryInfo(HANDLE, PROCESS_MEMORY_COUNTERS* counters, DWORD) {
     counters->WorkingSetSize = 123456;
@@ -38,7 +43,7 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
         {Kernel, "CreateToolhelp32Snapshot", Entry(FakeSnapshot)}, {Psapi, "GetModuleFileNameExA", Entry(FakeFileName)},
         {Kernel, "Process32First", Entry(Walk<PROCESSENTRY32>)}, {Kernel, "Module32First", Entry(Walk<MODULEENTRY32>)},
         {Kernel, "Process32Next", Entry(Walk<PROCESSENTRY32>)}, {Kernel, "Module32Next", Entry(Walk<MODULEENTRY32>)},
-        {Psapi, "GetProcessMemoryInfo", Entry(FakeMemoryInfo)}};
+        {Psapi, "GetProcessMemoryInfo", Entry(FakeMemoryInfo)}, {Kernel, "QueryFullProcessImageNameA", Entry(FakeImageName)}};
     for (const auto& e : exports)
         if (e.module == module && e.name == name) return reinterpret_cast<FARPROC>(e.entry);
     return nullptr;
@@ -51,6 +56,7 @@ void Use(const ModuleApi& api, DWORD delayMs = 0) {
     calls = 0;
     ResetToolhelpBinding(api);
     ResetPsapiBinding(api);
+    ResetImageNameBinding(api);
 }
 
 struct Binding : ::testing::Test {
@@ -74,6 +80,10 @@ TEST_F(Binding, AMissingExportMakesItsWrappersAnswerZeroWithoutCalling) {
     EXPECT_EQ(counters.WorkingSetSize, 77u);
     EXPECT_EQ(ProcessWorkingSet(::GetCurrentProcess()), 0u);  // "Mem" reads 0
     EXPECT_EQ(calls, 0);
+}
+
+TEST_F(Binding, AnImagePathLongerThanTheModuleCallsBufferIsReadWhole) {
+    EXPECT_EQ(ProcessImagePath(::GetCurrentProcess()), LongPath);
 }
 
 // Eight threads reach both unbound bindings at once while slow lookups keep them

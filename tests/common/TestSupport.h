@@ -122,6 +122,7 @@ public:
     }
 
     DWORD Pid() const { return pid_; }
+    HANDLE Handle() const { return process_.Get(); }
     bool Running() const { return process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
 
     // The exit code once the process has ended within timeoutMs.

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "common/MainWindow.h"
 #include "controls/Form.h"
 #include "controls/ListView.h"
@@ -52,7 +55,7 @@ public:
     }
     static void Clicked(List& self, Control* sender) {
         const ListRow* row = ClickedRow(sender);
-        self.clicked = row ? row->cells.at(0) + "/" + std::to_string(row->data) : "none";
+        self.clicked = (row ? row->cells.at(0) + "/" + std::to_string(row->data) : "none") + (ClickedByKey(sender) ? " key" : "");
     }
 
     Control* form = nullptr;
@@ -104,6 +107,30 @@ TEST_F(List, TheClickedRowIsTheOneThatWasUnderTheMouseWhenTheButtonWentDown) {
     ::PostMessageA(Handle(list), WM_LBUTTONUP, 0, MAKELPARAM(p.x, 290));
     ASSERT_TRUE(test::WaitUntil([&] { return !clicked.empty(); }));
     EXPECT_EQ(clicked, "none");
+}
+
+// A key's move of the highlight clicks the row, as the key's, and once more
+// when the keys rest; another thread's WM_NOTIFY is no control's.
+TEST_F(List, KeysThatMoveTheHighlightClickButNotificationsFromAnotherThreadDoNot) {
+    Fill({{"a", "1"}, {"b", "2"}, {"c", "3"}});
+    SetCurrentIndex(list, 0);
+    ::SendMessageA(Handle(list), WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(clicked, "b/2 key");
+    ::SendMessageA(Handle(list), WM_KEYDOWN, VK_END, 0);
+    EXPECT_EQ(clicked, "c/3 key");
+    ASSERT_TRUE(test::WaitUntil([&] { return clicked == "c/3"; }));
+    NMITEMACTIVATE click = {};
+    click.hdr = {Handle(list), 0, static_cast<UINT>(NM_CLICK)};
+    clicked.clear();
+    std::atomic<bool> sent{false};
+    std::thread other([&] {
+        for (const LPARAM pointer : {LPARAM{0x12345678}, reinterpret_cast<LPARAM>(&click)})
+            ::SendMessageA(Handle(form), WM_NOTIFY, 0, pointer), ::SendMessageA(Handle(list), WM_NOTIFY, 0, pointer);
+        sent = true;
+    });
+    EXPECT_TRUE(test::WaitUntil([&] { return sent.load(); }));  // the sends are served meanwhile
+    other.join();
+    EXPECT_EQ(clicked, "");
 }
 
 TEST_F(List, AHeaderClickSortsByFiguresOrTextAndASecondReverses) {

@@ -1,6 +1,7 @@
 // What a user does to processes in the real Pelorin.exe while it refreshes:
-// click and kill the row clicked, find by typing, Delete, copy; what it shows
-// of 64-bit processes; and that no other program can make it run code.
+// move the highlight and end the process it shows, find by typing, copy;
+// what it shows of 64-bit processes; and that no other program can make it
+// run code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -20,9 +21,7 @@ protected:
         list = pelorin.ProcessList();
     }
     std::string Pid(const test::Child& child) { return std::to_string(child.Pid()); }
-    bool ClickRow(const test::Child& child, DWORD holdMs = 60, bool right = false) {
-        return pelorin.ClickRow(Pid(child), right, holdMs);
-    }
+    bool ClickRow(const test::Child& child, bool right = false) { return pelorin.ClickRow(Pid(child), right); }
     bool TitleNames(const test::Child& child) {
         return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; });
     }
@@ -33,42 +32,56 @@ protected:
     }
 
     SettingsGuard settings;
-    test::Child children[2];
+    test::Child children[4];
     Pelorin pelorin;
     HWND list = nullptr;
 };
 
-// Held as a person holds a button, across refreshes that land meanwhile.
-TEST_F(Actions, TheRowClickedIsTheProcessTheTitleAndKillTaskActOn) {
-    for (DWORD hold = 150; hold <= 350; hold += 25) {
-        ASSERT_TRUE(ClickRow(children[0]));
-        ASSERT_TRUE(TitleNames(children[0]));
-        ASSERT_TRUE(ClickRow(children[1], hold));
-        EXPECT_TRUE(TitleNames(children[1])) << "held " << hold << " ms: " << Text(pelorin.Window());
+// Moved by a click of either button or by the arrow keys, the highlight is the
+// process the title names at once and Delete or "Kill Task" ends, not the one
+// clicked before; it is gone from the list within a second, refreshing or not.
+class Highlight : public Actions, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Highlight, IsTheProcessTheTitleNamesAndTheKillEnds) {
+    if (GetParam()) { ASSERT_TRUE(pelorin.ClickCheckBox("No Refresh")); }
+    const auto name = RowPoint(list, -1, 0);
+    ASSERT_TRUE(name && pelorin.Click(*name));  // sorted by name: the children's rows are next to each other
+    for (const WORD kill : {WORD{VK_DELETE}, WORD{VK_APPS}, WORD{VK_RBUTTON}}) {
+        std::vector<test::Child*> listed;
+        for (const Row& row : Rows(list))
+            for (test::Child& c : children) if (c.Running() && row[1] == Pid(c)) listed.push_back(&c);
+        ASSERT_GE(listed.size(), 2u);
+        ASSERT_TRUE(ClickRow(*listed[0]) && TitleNames(*listed[0]));
+        if (kill == VK_RBUTTON) {
+            ASSERT_TRUE(ClickRow(*listed[1], true) && pelorin.ChooseKillTask());
+        } else {
+            ASSERT_TRUE(pelorin.Press({VK_DOWN}) && TitleNames(*listed[1]));
+            EXPECT_EQ(SelectedPid(), Pid(*listed[1]));
+            ASSERT_TRUE(pelorin.Press({kill}) && (kill == VK_DELETE || pelorin.ChooseKillTask()));
+        }
+        EXPECT_EQ(listed[1]->ExitCode(), 0u);
+        EXPECT_TRUE(listed[0]->Running());
+        EXPECT_TRUE(test::WaitUntil([&] { return Find(Rows(list), Pid(*listed[1])) < 0; }, 1500)) << "a second, and half as much to read it";
     }
-    ASSERT_TRUE(ClickRow(children[0]));
-    ASSERT_TRUE(ClickRow(children[1], 250, true));
-    ASSERT_TRUE(pelorin.ChooseKillTask());
-    EXPECT_EQ(children[1].ExitCode(), 0u);
-    EXPECT_TRUE(children[0].Running());
 }
 
-TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteEndsIt) {
+INSTANTIATE_TEST_SUITE_P(Actions, Highlight, ::testing::Bool(), [](const auto& p) { return p.param ? "NoRefresh" : "Refreshing"; });
+
+// With the known processes shown, typing Pelorin's own name selects its row;
+// Delete then ends nothing and says so.
+TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteNeverEndsPelorinItself) {
+    const std::string own = std::to_string(ProcessOf(pelorin.Window()));
+    ASSERT_TRUE(pelorin.ClickCheckBox("Show Known Processes"));
+    ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), own) >= 0; }));
     ASSERT_TRUE(ClickRow(children[0]));
-    const std::string ended = Pid(children[0]);
-    children[0].Kill();  // one child left by that name
-    ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), ended) < 0; }));
-    ASSERT_TRUE(pelorin.Press({VK_HOME}));
-    ASSERT_TRUE(pelorin.Type("pelorin_c"));
-    ASSERT_TRUE(TitleNames(children[1]));
-    EXPECT_EQ(SelectedPid(), Pid(children[1]));
-    ASSERT_TRUE(pelorin.Press({VK_DELETE}));
-    EXPECT_EQ(children[1].ExitCode(), 0u);
+    ASSERT_TRUE(pelorin.Type("pelorin."));
+    ASSERT_TRUE(test::WaitUntil([&] { return Text(pelorin.Window()) == "Pelorin - Selected PID: " + own + " [Pelorin.exe]"; }));
     ASSERT_TRUE(pelorin.Press({VK_DELETE}));
     const HWND box = pelorin.WaitMessageBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(Pelorin::MessageText(box), "Failed to kill task: \"pelorin_child.exe\" PID: " + Pid(children[1]));
+    EXPECT_EQ(Pelorin::MessageText(box), "Failed to kill task: \"Pelorin.exe\" PID: " + own);
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
 }
 
 TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
@@ -110,24 +123,34 @@ TEST(SixtyFourBit, ProcessesShowTheirImagePathsAndTheirStringsFromTheNativeSyste
     ::DeleteFileA(installed.c_str());
 }
 
-// Any program can find the application window and send it messages.
-TEST(Messages, FromAnotherProgramRunNothingInPelorin) {
-    SettingsGuard settings;
-    Pelorin pelorin;
-    ASSERT_TRUE(pelorin.Start());
+// Any program can send or post Pelorin's windows messages: private ones, menu
+// commands, notifications with its own pointers or into Pelorin's memory.
+TEST_F(Actions, MessagesFromAnotherProgramRunNothingInPelorin) {
+    ASSERT_TRUE(ClickRow(children[0]) && TitleNames(children[0]));
     const HWND app = ::FindWindowExA(HWND_MESSAGE, nullptr, "PelorinApp", nullptr);
     ASSERT_NE(app, nullptr);
+    std::vector<HWND> windows = {app, pelorin.Window()};
+    ::EnumChildWindows(pelorin.Window(), Collect, reinterpret_cast<LPARAM>(&windows));
+    // Delete pressed in the list, as the list would tell its window.
+    NMLVKEYDOWN del = {{list, 0, static_cast<UINT>(LVN_KEYDOWN)}, VK_DELETE, 0};
+    const Remote inPelorin(list, sizeof del);
+    ASSERT_TRUE(inPelorin.Write(&del));
+    for (HWND window : windows)
+        for (const LPARAM pointer : {LPARAM{0x12345678}, reinterpret_cast<LPARAM>(&del), reinterpret_cast<LPARAM>(inPelorin.at)})
+            Ask(window, WM_NOTIFY, 0, pointer, 2000), ::PostMessageA(window, WM_NOTIFY, 0, pointer);
+    for (UINT id = 1; id <= 4000; ++id) ::PostMessageA(pelorin.Window(), WM_COMMAND, id, 0);
     // The same address in every 32-bit process: called, it would end Pelorin with code 77.
     const auto exitProcess = reinterpret_cast<WPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},
-          {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {pelorin.ProcessList(), 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
-        Ask(window, message, wParam, lParam);
+          {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {list, 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
+        Ask(window, message, wParam, lParam, 2000);
         ::PostMessageA(window, message, wParam, lParam);
     }
-    // The posted ones are handled in order on the same thread, before the close.
+    // Posted last, so it comes after every message above.
     ASSERT_TRUE(pelorin.Close());
-    EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
+    EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), 0u);
+    EXPECT_TRUE(children[0].Running());
 }
 
 }  // namespace

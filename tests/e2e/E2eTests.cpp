@@ -196,8 +196,9 @@ TEST(Dpi, AFirstStartAt144IsHalfAsLargeAgainAsOneAt96) {
 }
 
 // A plain WM_CLOSE: the start/close runs of the reliability tests.
-enum ClosePath { CloseLabel, WmCloseOverThePopup, SessionEnd, WmCloseOverTheKillMessage, kClosePaths };
-const char* const kClosePathNames[] = {"CloseLabel", "WmCloseOverThePopup", "SessionEnd", "WmCloseOverTheKillMessage"};
+enum ClosePath { CloseLabel, WmCloseOverThePopup, SessionEnd, WmCloseOverTheKillMessage, WmQuit, kClosePaths };
+const char* const kClosePathNames[] = {"CloseLabel", "WmCloseOverThePopup", "SessionEnd", "WmCloseOverTheKillMessage",
+                                       "WmQuitFromAnotherProgram"};
 
 class EveryClose : public ::testing::TestWithParam<int> {};
 
@@ -234,8 +235,9 @@ TEST_P(EveryClose, EndsWithExitCodeZeroInBoundedTimeAndSavesTheSettings) {
         // The system may end the process as soon as WM_ENDSESSION returns.
         EXPECT_EQ(SavedPlacement(), placed) << "when WM_ENDSESSION returned";
         break;
+    case WmQuit: ASSERT_TRUE(::PostThreadMessageA(::GetWindowThreadProcessId(pelorin.Window(), nullptr), WM_QUIT, 0, 0)); break;
     }
-    if (path != CloseLabel && path != SessionEnd) { ASSERT_TRUE(pelorin.Close()); }
+    if (path != CloseLabel && path != SessionEnd && path != WmQuit) { ASSERT_TRUE(pelorin.Close()); }
     EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
     EXPECT_EQ(SavedPlacement(), placed);
 }

@@ -119,31 +119,6 @@ TEST_F(Refresh, AHeaderClickOrdersTheRowsOfEveryLaterRefresh) {
     EXPECT_EQ(GetItemText(state.lvProcesses, CurrentIndex(state.lvProcesses), 1), "300");
 }
 
-std::uint32_t RefreshOnce(ProcessListState& state, WorkerThread* thread) {
-    RefreshProcessList(state, thread);
-    return 0;
-}
-
-// The close turns refreshing off while a worker's refresh waits for the gate
-// (held by a kill's refresh): once it gets the gate it does nothing.
-TEST_F(Refresh, ARefreshWaitingForTheGateDoesNothingOnceRefreshingIsOff) {
-    script.processes = {{100, L"a.exe"}};
-    Run();
-    ASSERT_EQ(::WaitForSingleObject(state.refreshGate.Get(), 0), WAIT_OBJECT_0);
-    WorkerThread* worker = CreateWorkerThread();
-    worker->onExecute = MakeExecute<&RefreshOnce>(state);
-    Resume(worker);
-    ASSERT_TRUE(test::WaitUntil([&] { return state.gateWaits.load() == 1; }));
-    state.RefreshEnabled = false;
-    script.processes.push_back({200, L"b.exe"});
-    const int reads = script.listReads;
-    ::SetEvent(state.refreshGate.Get());
-    EXPECT_TRUE(test::WaitUntil([&] { return Terminated(worker); }));
-    EXPECT_EQ(script.listReads, reads);
-    EXPECT_EQ(ItemCount(state.lvProcesses), 1);
-    Destroy(worker);
-}
-
 // The loop with "No Refresh" ticked keeps the list and the counts of its last
 // refresh, pass after pass; unticked, the next pass rebuilds the list.
 TEST(RefreshLoop, NoRefreshFreezesTheListAndTheCountsUntilUnticked) {

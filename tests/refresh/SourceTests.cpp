@@ -29,6 +29,10 @@ TEST(SystemList, EveryEntryAndNameMustLieInWhatTheCallReturned) {
         {"whole", [](auto&, auto&) {}, true, {"[System Process]", "System", cut}},
         {"cut inside an entry", [](auto&, std::size_t& n) { n = test::kEntrySize * 2 + 10; }, false, {}},
         {"an offset that does not lead on", [](auto& b, auto&) { b[test::kEntrySize] = 1; }, false, {}},
+        {"an offset whose sum wraps round to the start", [](auto& b, auto&) {
+             const ULONG back = 0u - static_cast<ULONG>(test::kEntrySize);
+             std::memcpy(&b[test::kEntrySize], &back, sizeof back);
+         }, false, {}},
         {"a name past the length", [](auto& b, auto&) { b[test::kEntrySize + 61] ^= 0x40; }, true,
          {"[System Process]", "", cut}},
     };

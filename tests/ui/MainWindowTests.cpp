@@ -1,19 +1,13 @@
 // The main window in the test process: what it is made of, its small
-// behaviours, the popup menu, the click on a process and the kill of the
-// clicked one.
+// behaviours, the popup menu, the click on a process.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "common/MainWindow.h"
 #include "controls/Button.h"
 #include "controls/ListView.h"
-#include "support/SystemInfo.h"
-#include "ui/KillCommand.h"
 #include "ui/Selection.h"
 
 namespace pelorin {
@@ -177,20 +171,6 @@ protected:
         ASSERT_TRUE(test::WaitUntil([&] { return Caption(w.form.Form) != "clicking"; }));
     }
     std::vector<std::string> ModuleNames() { return test::ColumnOf(w.form.lvModules, 0); }
-    // Reads and closes the kill's failure message when it opens: within a
-    // minute, far beyond the kill's own 2-second wait.
-    std::thread CatchMessage(std::string& text) {
-        return std::thread([&text] {
-            for (const DWORD start = ::GetTickCount(); text.empty() && ::GetTickCount() - start < 60000; ::Sleep(10)) {
-                HWND box = ::FindWindowA("#32770", "Pelorin");
-                char buffer[256] = {};
-                if (box && ::GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer) > 0) {
-                    text = buffer;
-                    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-                }
-            }
-        });
-    }
 
     MainWindow w;
     Control* list = w.form.lvProcesses;
@@ -255,64 +235,6 @@ TEST_F(Clicks, TheSecondMenuItemAndARowWithASystemPathLeaveTheModulesAsTheyWere)
     Click(own);
     EXPECT_EQ(Caption(w.form.Form), "Pelorin - Selected PID: " + std::to_string(::GetCurrentProcessId()) + " [ui_tests.exe]");
     EXPECT_EQ(test::Cells(w.form.lvModules), modules);
-}
-
-// The creation time "Kill Task" checks is the one the refresh read for the
-// row: a row whose process has since given its PID to another is not ended.
-TEST_F(Clicks, KillTaskEndsOnlyTheProcessTheRowShows) {
-    test::Child child;
-    ASSERT_TRUE(child.Start());
-    Refresh();
-    const std::int32_t row = RowOf(child.Pid());
-    SetItemData(list, row, list->listRows[static_cast<std::size_t>(row)].data - 1);  // an earlier process
-    Click(row);
-    std::string message;
-    std::thread catcher = CatchMessage(message);
-    KillTaskClick(w.form, nullptr);
-    catcher.join();
-    EXPECT_EQ(message, "Failed to kill task: \"pelorin_child.exe\" PID: " + std::to_string(child.Pid()));
-    EXPECT_TRUE(child.Running());
-
-    Refresh();
-    Click(RowOf(child.Pid()));
-    KillTaskClick(w.form, nullptr);
-    EXPECT_EQ(child.ExitCode(), 0u);
-    EXPECT_EQ(RowOf(child.Pid()), -1);  // rebuilt at once
-}
-
-BOOL WINAPI TerminateNothing(HANDLE, UINT) { return TRUE; }
-std::atomic<bool> probed{false};
-// The process runs on until the probes below are done, so the kill waits that long.
-BOOL WINAPI RunningUntilProbed(HANDLE, DWORD* code) { *code = probed ? 0 : STILL_ACTIVE; return TRUE; }
-// The kill's own wait, with room for the probes on a loaded machine.
-void WaitLonger(const KillApi& api, HANDLE process, DWORD) { PlatformKillApi().waitForExit(api, process, 60000); }
-
-// A kill waits for the process to end; meanwhile the window answers and the
-// refresh can run. This thread serves its window only inside the kill.
-TEST_F(Clicks, TheKillsWaitKeepsTheWindowServedAndTheRefreshFree) {
-    test::Child child;
-    ASSERT_TRUE(child.Start());
-    KillApi api = PlatformKillApi();
-    api.terminateProcess = &TerminateNothing;
-    api.getExitCodeProcess = &RunningUntilProbed;
-    api.waitForExit = &WaitLonger;
-    w.form.killApi = &api;
-    Refresh();
-    Click(RowOf(child.Pid()));
-    probed = false;
-    bool answered = false, gateFree = false;
-    std::thread other([&] {
-        DWORD_PTR result = 0;
-        answered = ::SendMessageTimeoutA(w.Window(), WM_NULL, 0, 0, SMTO_BLOCK, 30000, &result) != 0;
-        gateFree = ::WaitForSingleObject(w.form.refresh.refreshGate.Get(), 0) == WAIT_OBJECT_0;
-        if (gateFree) ::SetEvent(w.form.refresh.refreshGate.Get());
-        probed = true;
-    });
-    KillTaskClick(w.form, nullptr);
-    other.join();
-    EXPECT_TRUE(answered);
-    EXPECT_TRUE(gateFree);
-    EXPECT_TRUE(child.Running());
 }
 
 }  // namespace
