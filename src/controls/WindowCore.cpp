@@ -66,13 +66,18 @@ bool IsLayerWindow(HWND window) {
 // comes from elsewhere (any program can post it, with a pointer of its
 // choosing). Every posted message the thread takes from its queue passes
 // here, in any loop (the layer's, a message box's, a menu's, a window move),
-// and such a one goes on as WM_NULL.
+// and such a one goes on as WM_NULL. So does a WM_TIMER that names a
+// callback for the thread or a window of the layer: the layer sets no timer
+// with one (nor do its lists, which edit no labels), and dispatching it would
+// call whatever address a program posted.
 LRESULT CALLBACK DropPostedNotifications(int code, WPARAM removed, LPARAM lParam) noexcept {
     if (code == HC_ACTION) {
         auto& message = *reinterpret_cast<MSG*>(lParam);
-        if ((message.message == WM_COMMAND || message.message == WM_NOTIFY) && message.hwnd != nullptr &&
-            IsLayerWindow(message.hwnd))
-            message.message = WM_NULL;
+        const bool notification = (message.message == WM_COMMAND || message.message == WM_NOTIFY) &&
+                                  message.hwnd != nullptr && IsLayerWindow(message.hwnd);
+        const bool timerCallback = message.message == WM_TIMER && message.lParam != 0 &&
+                                   (message.hwnd == nullptr || IsLayerWindow(message.hwnd));
+        if (notification || timerCallback) message.message = WM_NULL;
     }
     return ::CallNextHookEx(nullptr, code, removed, lParam);
 }

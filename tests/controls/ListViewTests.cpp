@@ -68,8 +68,8 @@ public:
 // then the button goes up.
 List* g_pressed = nullptr;
 LPARAM g_at = 0;
-void CALLBACK RebuildThenRelease(HWND, UINT, UINT_PTR id, DWORD) {
-    ::KillTimer(nullptr, id);
+void CALLBACK RebuildThenRelease(HWND window, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(window, id);
     g_pressed->Fill({{"c", "3"}, {"a", "1"}, {"b", "2"}});
     ::PostMessageA(Handle(g_pressed->list), WM_LBUTTONUP, 0, g_at);
 }
@@ -98,7 +98,10 @@ TEST_F(List, TheClickedRowIsTheOneThatWasUnderTheMouseWhenTheButtonWentDown) {
     g_pressed = this;
     g_at = MAKELPARAM(p.x, p.y);
     ::PostMessageA(Handle(list), WM_LBUTTONDOWN, MK_LBUTTON, g_at);
-    ::SetTimer(nullptr, 0, 20, &RebuildThenRelease);
+    // On a window of the test's own: the layer takes a timer callback for its
+    // thread or its windows as another program's.
+    const UniqueWindow timer(::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    ::SetTimer(timer.Get(), 1, 20, &RebuildThenRelease);
     ASSERT_TRUE(test::WaitUntil([&] { return !clicked.empty(); }));
     ASSERT_EQ(GetItemText(list, 1, 0), "a");
     EXPECT_EQ(clicked, "b/2");

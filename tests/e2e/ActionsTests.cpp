@@ -143,7 +143,9 @@ TEST_F(Actions, MessagesFromAnotherProgramRunNothingInPelorin) {
     const auto exitProcess = reinterpret_cast<WPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},
-          {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {list, 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}}}) {
+          {app, 0x8FFFu, WPARAM{1}, LPARAM{0x00400000}}, {list, 0x8FFDu, WPARAM{0}, LPARAM{0x12345678}},
+          {pelorin.Window(), unsigned{WM_TIMER}, WPARAM{1}, static_cast<LPARAM>(exitProcess)},  // a timer's callback
+          {list, unsigned{WM_TIMER}, WPARAM{1}, static_cast<LPARAM>(exitProcess)}}) {
         Ask(window, message, wParam, lParam, 2000);
         ::PostMessageA(window, message, wParam, lParam);
     }
