@@ -155,7 +155,7 @@ TEST(Settings, APlacementSavedAt144DpiIsAppliedAsItIsAt96) {
         const ScreenDpi screen(144);
         Pelorin first;
         ASSERT_TRUE(first.Start());
-        ASSERT_TRUE(Place(first.Window(), placed));
+        ASSERT_TRUE(Place(first.Window(), placed)) << PlacementOf(first.Window());
         ASSERT_TRUE(first.Close());
         EXPECT_EQ(first.ExitCode(kCloseLimitMs), kExitedWithZero);
     }
