@@ -19,7 +19,7 @@ namespace pelorin {
 
 // What the refresh reads about one process.
 struct ProcessReadings {
-    std::uint32_t workingSet = 0;  // bytes; 0 when it cannot be read
+    std::uint64_t workingSet = 0;  // bytes; 0 when it cannot be read
     std::string imagePath{NoImagePath};  // as the platform gives it (not normalized), or "-"
     std::string versionPath;  // where the image's version strings are read; empty: imagePath
     ProcessTimes times;  // all 0 and not valid when they cannot be read
@@ -55,7 +55,7 @@ struct FileStamp {
 // carries for every process.
 struct SystemProcess {
     SnapshotEntry entry;
-    std::uint32_t workingSet = 0;
+    std::uint64_t workingSet = 0;
     ProcessTimes times;  // creation, kernel and user time; valid
 };
 
@@ -78,7 +78,7 @@ struct ProcessPlatform {
     SystemQuery systemQuery;                   // null: the list cannot be read
     std::vector<SnapshotEntry> (*snapshot)();  // the Toolhelp walk
     UniqueHandle (*open)(std::uint32_t pid);   // OpenQueryHandle
-    std::uint32_t (*workingSet)(HANDLE process);
+    std::uint64_t (*workingSet)(HANDLE process);
     ProcessTimes (*times)(HANDLE process);
     std::string (*imagePath)(HANDLE process);  // "-" when it cannot be read
     bool (*otherBitness)(HANDLE process);      // a 64-bit process seen from here
