@@ -171,14 +171,15 @@ inline unsigned long OwnHandleCount() {
     std::vector<unsigned char> buffer(1 << 20);
     ULONG needed = 0;
     if (query(5, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return 0;
-    // The fields this needs of a 32-bit SYSTEM_PROCESS_INFORMATION entry.
+    // The fields this needs of a SYSTEM_PROCESS_INFORMATION entry of this width.
+    const bool wide = sizeof(void*) == 8;
     for (std::size_t offset = 0;;) {
         const unsigned char* entry = buffer.data() + offset;
         ULONG next = 0, handles = 0;
         std::uintptr_t pid = 0;
         std::memcpy(&next, entry, sizeof next);
-        std::memcpy(&pid, entry + 68, sizeof pid);
-        std::memcpy(&handles, entry + 76, sizeof handles);
+        std::memcpy(&pid, entry + (wide ? 80 : 68), sizeof pid);
+        std::memcpy(&handles, entry + (wide ? 96 : 76), sizeof handles);
         if (pid == ::GetCurrentProcessId()) return handles;
         if (next == 0) return 0;
         offset += next;

@@ -1,6 +1,7 @@
-// What a user does to processes in the real Pelorin.exe while it refreshes:
+// What a user does to processes in the real program while it refreshes:
 // click and kill the row clicked, sort, find by typing, Delete, copy; what it
-// shows of 64-bit processes; and that no other program can make it run code.
+// shows of processes of either width; and that no other program can make it
+// run code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -100,28 +101,104 @@ TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     for (int column : {0, 1, 4, 5, 6}) EXPECT_EQ(cells[column], row[column]) << column;
 }
 
-// Wine's own services are 64-bit, as most processes are on 64-bit Windows.
-TEST(SixtyFourBit, ProcessesShowTheirImagePathsAndTheirStringsFromTheNativeSystemFolder) {
+// What each build sees of the other width. Wine's own services are 64-bit,
+// as most processes are on 64-bit Windows: the 64-bit build walks their
+// modules, the 32-bit one shows their image alone. A child of the other width
+// runs from its width's system folder: the 32-bit build reads a 64-bit one's
+// strings through the native folder and shows its image; the 64-bit build
+// lists a 32-bit one's modules, SysWOW64's among them.
+struct OtherWidth {
+    const char* child;      // the fixture of the other width
+    const char* installAt;  // its system folder, as this driver names it
+    const char* shownAt;    // the same, as the program shows it
+    const char* description;
+    std::size_t serviceModules;  // at least, for winedevice.exe
+    const char* serviceModule;   // a module name among them
+    const char* childModule;     // a module name of the child besides its own
+};
+const OtherWidth kOther = kWideDriver
+    ? OtherWidth{"pelorin_child32.exe", "C:\\windows\\syswow64\\", "c:\\windows\\syswow64\\", "Pelorin 32-bit Fixture", 5,
+                 "ntdll.dll", "kernel32.dll"}
+    : OtherWidth{"pelorin_child64.exe", "C:\\windows\\sysnative\\", "c:\\windows\\system32\\", "Pelorin 64-bit Fixture", 1,
+                 "winedevice.exe", nullptr};
+
+class Widths : public ::testing::Test {
+protected:
+    // Clicks the row whose cell in the column holds text, read right before
+    // (the list keeps refreshing), until the title names its PID.
+    std::string ClickRowOf(const std::string& text, int column, bool right = false) {
+        std::string pid;
+        test::WaitUntil([&] {
+            const auto rows = Rows(pelorin.ProcessList());
+            const int row = Find(rows, text, column);
+            const auto point = row >= 0 ? RowPoint(pelorin.ProcessList(), row) : std::nullopt;
+            if (!point || !pelorin.Click(*point, right)) return false;
+            pid = rows[static_cast<std::size_t>(row)][1];
+            return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + pid + " ") != std::string::npos; }, 1000);
+        }, 10000);
+        return pid;
+    }
+    // The module list once it holds the rows of its count header.
+    std::vector<Row> Modules() {
+        const HWND list = pelorin.Controls(WC_LISTVIEWA).at(1);
+        std::vector<Row> rows;
+        test::WaitUntil([&] {
+            const Row headers = Headers(list);
+            rows = Rows(list);
+            return !headers.empty() && !rows.empty() && headers[0] == "Modules Count: " + std::to_string(rows.size());
+        }, 5000);
+        for (Row& row : rows) row[1] = LowerCaseAscii(row[1]);
+        return rows;
+    }
+
     SettingsGuard settings;
-    const std::string installed = "C:\\windows\\sysnative\\pelorin_child64.exe";
-    if (!::CopyFileA(test::FixturePath("pelorin_child64.exe").c_str(), installed.c_str(), FALSE))
-        GTEST_SKIP() << "no 64-bit fixture";
+    Pelorin pelorin;
+};
+
+TEST_F(Widths, AClickOnAWineServiceListsTheModulesThisBuildCanWalk) {
+    ASSERT_TRUE(pelorin.Start());
+    ASSERT_NE(ClickRowOf("winedevice.exe", 0), "");
+    const auto modules = Modules();
+    EXPECT_GE(modules.size(), kOther.serviceModules);
+    for (const Row& row : modules) EXPECT_NE(row[1], "") << row[0];
+    const int found = Find(modules, kOther.serviceModule, 0);
+    ASSERT_GE(found, 0) << kOther.serviceModule;
+    EXPECT_EQ(modules[static_cast<std::size_t>(found)][1], std::string("c:\\windows\\system32\\") + kOther.serviceModule);
+}
+
+TEST_F(Widths, AChildOfTheOtherWidthShowsItsStringsItsModulesAndEndsByKillTask) {
+    const std::string installed = std::string(kOther.installAt) + kOther.child;
+    if (!::CopyFileA(test::FixturePath(kOther.child).c_str(), installed.c_str(), FALSE))
+        GTEST_SKIP() << "no fixture of the other width";
     test::Child child;
     ASSERT_TRUE(child.StartProgram(installed));
-    Pelorin pelorin;
     ASSERT_TRUE(pelorin.Start());
     ASSERT_TRUE(pelorin.ClickCheckBox("More Info"));
+    const std::string pid = std::to_string(child.Pid());
     Row row;
     ASSERT_TRUE(test::WaitUntil([&] {
         const auto rows = Rows(pelorin.ProcessList());
-        const int r = Find(rows, std::to_string(child.Pid()));
+        const int r = Find(rows, pid);
         return r >= 0 && !(row = rows[static_cast<std::size_t>(r)])[5].empty() && row[5] != "--";
     }, 5000)) << (row.empty() ? "" : row[4] + " / " + row[5]);
-    EXPECT_EQ(LowerCaseAscii(row[4]), "c:\\windows\\system32\\pelorin_child64.exe");
-    EXPECT_EQ(row[5], "Pelorin 64-bit Fixture");
-    for (const Row& r : Rows(pelorin.ProcessList()))
-        if (r[0] == "winedevice.exe" || r[0] == "plugplay.exe") { EXPECT_EQ(LowerCaseAscii(r[4]), "c:\\windows\\system32\\" + r[0]); }
-    child.Kill();
+    const std::string shown = std::string(kOther.shownAt) + kOther.child;
+    EXPECT_EQ(LowerCaseAscii(row[4]), shown);
+    EXPECT_EQ(row[5], kOther.description);
+    EXPECT_EQ(row[6], "Marrowby Test Works");
+
+    ASSERT_EQ(ClickRowOf(pid, 1), pid);
+    const auto modules = Modules();
+    ASSERT_FALSE(modules.empty());
+    EXPECT_EQ(modules[0], (Row{kOther.child, shown, kOther.description, "Marrowby Test Works"}));
+    if (kOther.childModule) {
+        EXPECT_GE(Find(modules, std::string(kOther.shownAt) + kOther.childModule), 0) << kOther.childModule;
+    } else {
+        EXPECT_EQ(modules.size(), 1u);
+    }
+
+    ASSERT_EQ(ClickRowOf(pid, 1, true), pid);
+    ASSERT_TRUE(pelorin.ChooseKillTask());
+    EXPECT_EQ(child.ExitCode(), 0u);
     ::DeleteFileA(installed.c_str());
 }
 
@@ -132,7 +209,7 @@ TEST(Messages, FromAnotherProgramRunNothingInPelorin) {
     ASSERT_TRUE(pelorin.Start());
     const HWND app = ::FindWindowExA(HWND_MESSAGE, nullptr, "PelorinApp", nullptr);
     ASSERT_NE(app, nullptr);
-    // The same address in every 32-bit process: called, it would end Pelorin with code 77.
+    // The same address in every process of one width: called, it would end Pelorin with code 77.
     const auto exitProcess = reinterpret_cast<WPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},

@@ -1,6 +1,9 @@
-// Drives the real Pelorin.exe from a separate process, as a user and other
+// Drives the real program from a separate process, as a user and other
 // programs meet it: a private copy in a folder of its own, its window and
 // lists read from outside, real input on the display, its settings key.
+// The program is the one of the driver's width (Pelorin.exe for a 32-bit
+// driver, Pelorin64.exe for a 64-bit one): a list view of another process is
+// read with records of that process's width.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +34,9 @@ constexpr DWORD kCloseLimitMs = 3000;  // what any close may take
 const std::optional<DWORD> kExitedWithZero = 0;
 constexpr const char* kCompanyKey = "SOFTWARE\\marrowby";
 constexpr const char* kSettingsKey = "SOFTWARE\\marrowby\\pelorin";
+constexpr bool kWideDriver = sizeof(void*) == 8;
+constexpr const char* kProgram = kWideDriver ? "Pelorin64.exe" : "Pelorin.exe";
+constexpr const char* kOtherProgram = kWideDriver ? "Pelorin.exe" : "Pelorin64.exe";  // built beside it
 
 inline DWORD ProcessOf(HWND window) { DWORD pid = 0; ::GetWindowThreadProcessId(window, &pid); return pid; }
 
@@ -221,13 +227,13 @@ enum class Marker { None, File, Folder };  // what stands beside the copy as "te
 
 class Pelorin {
 public:
-    explicit Pelorin(Marker marker = Marker::None) : marker_(marker) {}
+    explicit Pelorin(Marker marker = Marker::None, const char* program = kProgram) : marker_(marker), program_(program) {}
 
-    // Copies Pelorin.exe beside the marker and starts it; with wait, true once
+    // Copies the program beside the marker and starts it; with wait, true once
     // the main window shows the first rows of its process list.
     bool Start(bool wait = true) {
-        const std::string exe = folder_.File("Pelorin.exe"), marker = folder_.File("testing.log");
-        if (!::CopyFileA(test::FixturePath("Pelorin.exe").c_str(), exe.c_str(), FALSE) ||
+        const std::string exe = folder_.File(program_), marker = folder_.File("testing.log");
+        if (!::CopyFileA(test::FixturePath(program_).c_str(), exe.c_str(), FALSE) ||
             (marker_ == Marker::File && !UniqueHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))) ||
             (marker_ == Marker::Folder && !::CreateDirectoryA(marker.c_str(), nullptr)) ||
             !process_.StartProgram(exe, "", folder_.Path()))
@@ -241,6 +247,7 @@ public:
                          test::WaitUntil([&] { return Count(ProcessList()) > 0; }, 15000));
     }
     HWND Window() const { return form_; }
+    DWORD Pid() const { return process_.Pid(); }
     std::optional<DWORD> ExitCode(DWORD timeoutMs) const { return process_.ExitCode(timeoutMs); }
     bool Close() const { return ::PostMessageA(form_, WM_CLOSE, 0, 0) != FALSE; }
 
@@ -356,6 +363,7 @@ private:
     }
 
     Marker marker_;
+    const char* program_;
     test::TempFolder folder_;  // declared first: the process ends before it goes
     test::Child process_;
     HWND form_ = nullptr;

@@ -1,4 +1,4 @@
-// The real Pelorin.exe as a user meets it: what its list and labels show,
+// The real program as a user meets it: what its list and labels show,
 // test mode, a second start, the settings across two runs, and every way it
 // is closed.
 #include <windows.h>
@@ -74,6 +74,7 @@ TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesWithWellFormedFiguresAndAChi
         problems = Mismatches(rows, before, Snapshot());
     }
     EXPECT_EQ(problems, "");
+    EXPECT_EQ(Find(rows, std::to_string(pelorin.Pid())), -1) << "lists itself";
 
     // A whole part, up to two decimals without a trailing zero, a unit for sizes.
     const std::regex size(R"((0|[1-9]\d*)(\.\d?[1-9])?[KMGT]?)"), percent(R"((0|[1-9]\d*)(\.\d?[1-9])?)");
@@ -124,15 +125,14 @@ TEST(TestMode, AFolderNamedTestingLogLeavesItOff) {
     EXPECT_FALSE(::IsWindowVisible(pelorin.Control("Button", "Test")));
 }
 
-TEST(SingleInstance, ASecondStartEndsAtOnceBringsTheFirstForwardAndLeavesTheSettings) {
+// A second start of either build: one instance across both.
+TEST(SingleInstance, ASecondStartOfEitherBuildEndsAtOnceBringsTheFirstForwardAndLeavesTheSettings) {
     SettingsGuard settings;
     Pelorin first;
     ASSERT_TRUE(first.Start());
     // The user works in another window in front of it.
     const UniqueWindow other(::CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 150, 100, 600, 500,
                                                nullptr, nullptr, nullptr, nullptr));
-    ::SetForegroundWindow(other.Get());
-    ASSERT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == other.Get(); }));
     const auto all = [] {
         return std::vector{Setting("frmleft"), Setting("frmtop"), Setting("frmWidth"), Setting("frmHeight"), Setting("StayOnTop"),
                            Setting("pelorinno")};
@@ -140,13 +140,17 @@ TEST(SingleInstance, ASecondStartEndsAtOnceBringsTheFirstForwardAndLeavesTheSett
     const auto before = all();
     ASSERT_TRUE(before.back().has_value()) << "no pelorinno";
 
-    Pelorin second;
-    ASSERT_TRUE(second.Start(false));
-    EXPECT_TRUE(test::WaitUntil([&] { return second.ExitCode(0).has_value(); }, 5000));  // serving the other window
-    EXPECT_EQ(second.ExitCode(0), kExitedWithZero);
-    EXPECT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == first.Window(); }, 3000));
-    EXPECT_EQ(all(), before);
-    EXPECT_FALSE(first.ExitCode(0).has_value());
+    for (const char* program : {kProgram, kOtherProgram}) {
+        ::SetForegroundWindow(other.Get());
+        ASSERT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == other.Get(); }));
+        Pelorin second(Marker::None, program);
+        ASSERT_TRUE(second.Start(false)) << program;
+        EXPECT_TRUE(test::WaitUntil([&] { return second.ExitCode(0).has_value(); }, 5000)) << program;  // serving the other window
+        EXPECT_EQ(second.ExitCode(0), kExitedWithZero) << program;
+        EXPECT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == first.Window(); }, 3000)) << program;
+        EXPECT_EQ(all(), before) << program;
+        EXPECT_FALSE(first.ExitCode(0).has_value()) << program;
+    }
 }
 
 bool Topmost(HWND window) { return (::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }

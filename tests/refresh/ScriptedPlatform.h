@@ -18,7 +18,7 @@ namespace pelorin::test {
 struct ScriptedProcess {
     std::uint32_t pid = 0;
     std::wstring name;
-    std::uint32_t workingSet = 0;
+    std::uint64_t workingSet = 0;
     std::uint64_t kernel = 0, user = 0, creation = 1;
     std::string path = "C:\\apps\\app.exe";
     bool opens = true;
@@ -39,10 +39,16 @@ struct Script {
 };
 inline Script script;  // one test at a time
 
-constexpr std::size_t kEntrySize = 184;  // a 32-bit entry without its threads
+// Where the platform puts the fields of an entry (without its threads) for
+// the tests' width: its pointer-sized fields move a 64-bit entry's offsets.
+struct EntryLayout {
+    std::size_t size, nameBuffer, pid, workingSet;
+};
+constexpr EntryLayout kLayout = sizeof(void*) == 8 ? EntryLayout{256, 64, 80, 144} : EntryLayout{184, 60, 68, 104};
+constexpr std::size_t kEntrySize = kLayout.size;
 
-// The list as the 32-bit platform writes it into out: entries, then names,
-// with the name pointers into out itself. Answers the bytes written.
+// The list as the platform of the tests' width writes it into out: entries,
+// then names, with the name pointers into out itself. Answers the bytes written.
 inline std::size_t WriteSystemList(const std::vector<ScriptedProcess>& processes, unsigned char* out) {
     std::size_t names = processes.size() * kEntrySize;
     for (std::size_t i = 0; i < processes.size(); ++i) {
@@ -56,9 +62,9 @@ inline std::size_t WriteSystemList(const std::vector<ScriptedProcess>& processes
         put(40, p.user);
         put(48, p.kernel);
         put(56, static_cast<USHORT>(p.name.size() * 2));
-        put(60, reinterpret_cast<std::uintptr_t>(out + names));
-        put(68, static_cast<std::uintptr_t>(p.pid));
-        put(104, static_cast<SIZE_T>(p.workingSet));
+        put(kLayout.nameBuffer, reinterpret_cast<std::uintptr_t>(out + names));
+        put(kLayout.pid, static_cast<std::uintptr_t>(p.pid));
+        put(kLayout.workingSet, static_cast<SIZE_T>(p.workingSet));
         std::memcpy(out + names, p.name.data(), p.name.size() * 2);
         names += p.name.size() * 2 + 2;
     }

@@ -171,17 +171,6 @@ TEST_F(Clicks, AClickShowsTheProcessInTheTitleAndListsItsModules) {
     EXPECT_EQ(ModuleNames().at(0), "ui_tests.exe");
 }
 
-TEST_F(Clicks, ASixtyFourBitProcessShowsItsImageAsItsModule) {
-    test::Child child;
-    if (::GetFileAttributesA(test::FixturePath("pelorin_child64.exe").c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no 64-bit compiler";
-    ASSERT_TRUE(child.StartProgram(test::FixturePath("pelorin_child64.exe")));
-    ASSERT_TRUE(test::WaitUntil([&] { return Refresh(), RowOf(child.Pid()) >= 0; }));
-    Click(RowOf(child.Pid()));
-    EXPECT_EQ(ModuleNames(), std::vector<std::string>{"pelorin_child64.exe"});
-    EXPECT_EQ(GetColumnText(w.form.lvModules, 0), "Modules Count: 1");
-    EXPECT_EQ(GetItemText(w.form.lvModules, 0, 2), "Pelorin 64-bit Fixture");
-}
-
 // The creation time "Kill Task" checks is the one the refresh read for the
 // row: a row whose process has since given its PID to another is not ended.
 TEST_F(Clicks, KillTaskEndsOnlyTheProcessTheRowShows) {
