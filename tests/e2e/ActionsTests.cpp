@@ -1,7 +1,7 @@
 // What a user does to processes in the real program while it refreshes:
-// click and kill the row clicked, sort, find by typing, Delete, copy; what it
-// shows of processes of either width; and that no other program can make it
-// run code.
+// click the row clicked, sort, find by typing, Delete, copy; what it shows of
+// processes of either width and Kill Task; and that no other program can make
+// it run code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -21,14 +21,14 @@ protected:
         list = pelorin.ProcessList();
     }
     std::string Pid(const test::Child& child) { return std::to_string(child.Pid()); }
-    // Clicks the child's row, read right before: the list keeps refreshing.
-    bool ClickRow(const test::Child& child, DWORD holdMs = 60, bool right = false) {
-        const int row = Find(Rows(list), Pid(child));
+    // Clicks the process's row, read right before: the list keeps refreshing.
+    bool ClickRow(const std::string& pid, DWORD holdMs = 60, bool right = false) {
+        const int row = Find(Rows(list), pid);
         const auto point = row >= 0 ? RowPoint(list, row) : std::nullopt;
         return point && pelorin.Click(*point, right, holdMs);
     }
-    bool TitleNames(const test::Child& child) {
-        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; }, 3000);
+    bool TitleNames(const std::string& pid) {
+        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + pid + " ") != std::string::npos; }, 3000);
     }
     std::string SelectedPid() {
         const auto rows = Rows(list);
@@ -43,22 +43,17 @@ protected:
 };
 
 // Held as a person holds a button, across refreshes that land meanwhile.
-TEST_F(Actions, TheRowClickedIsTheProcessTheTitleAndKillTaskActOn) {
+TEST_F(Actions, TheRowClickedIsTheProcessTheTitleActsOn) {
     for (DWORD hold = 150; hold <= 350; hold += 25) {
-        ASSERT_TRUE(ClickRow(children[0]));
-        ASSERT_TRUE(TitleNames(children[0]));
-        ASSERT_TRUE(ClickRow(children[1], hold));
-        EXPECT_TRUE(TitleNames(children[1])) << "held " << hold << " ms: " << Text(pelorin.Window());
+        ASSERT_TRUE(ClickRow(Pid(children[0])));
+        ASSERT_TRUE(TitleNames(Pid(children[0])));
+        ASSERT_TRUE(ClickRow(Pid(children[1]), hold));
+        EXPECT_TRUE(TitleNames(Pid(children[1]))) << "held " << hold << " ms: " << Text(pelorin.Window());
     }
-    ASSERT_TRUE(ClickRow(children[0]));
-    ASSERT_TRUE(ClickRow(children[1], 250, true));
-    ASSERT_TRUE(pelorin.ChooseKillTask());
-    EXPECT_EQ(children[1].ExitCode(), 0u);
-    EXPECT_TRUE(children[0].Running());
 }
 
 TEST_F(Actions, AMemHeaderClickSortsLargestFirstAcrossRefreshesKeepingTheSelection) {
-    ASSERT_TRUE(ClickRow(children[0]));
+    ASSERT_TRUE(ClickRow(Pid(children[0])));
     const auto memHeader = RowPoint(list, -1, 2);
     ASSERT_TRUE(memHeader && pelorin.Click(*memHeader));
     for (int refresh = 0; refresh < 3; ++refresh, ::Sleep(1100)) {
@@ -70,13 +65,13 @@ TEST_F(Actions, AMemHeaderClickSortsLargestFirstAcrossRefreshesKeepingTheSelecti
 }
 
 TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteEndsIt) {
-    ASSERT_TRUE(ClickRow(children[0]));
+    ASSERT_TRUE(ClickRow(Pid(children[0])));
     const std::string ended = Pid(children[0]);
     children[0].Kill();  // one child left by that name
     ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), ended) < 0; }));
     ASSERT_TRUE(pelorin.Press({VK_HOME}));
     ASSERT_TRUE(pelorin.Type("pelorin_c"));
-    ASSERT_TRUE(TitleNames(children[1]));
+    ASSERT_TRUE(TitleNames(Pid(children[1])));
     EXPECT_EQ(SelectedPid(), Pid(children[1]));
     ASSERT_TRUE(pelorin.Press({VK_DELETE}));
     EXPECT_EQ(children[1].ExitCode(), 0u);
@@ -89,7 +84,7 @@ TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteEndsIt) {
 
 TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     ::OpenClipboard(nullptr), ::EmptyClipboard(), ::CloseClipboard();
-    ASSERT_TRUE(ClickRow(children[0]));
+    ASSERT_TRUE(ClickRow(Pid(children[0])));
     ASSERT_TRUE(pelorin.Press({VK_CONTROL, 'C'}));
     ASSERT_TRUE(test::WaitUntil([&] { return !ClipboardText().empty(); }));
     Row cells;
@@ -101,104 +96,53 @@ TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     for (int column : {0, 1, 4, 5, 6}) EXPECT_EQ(cells[column], row[column]) << column;
 }
 
-// What each build sees of the other width. Wine's own services are 64-bit,
-// as most processes are on 64-bit Windows: the 64-bit build walks their
-// modules, the 32-bit one shows their image alone. A child of the other width
-// runs from its width's system folder: the 32-bit build reads a 64-bit one's
-// strings through the native folder and shows its image; the 64-bit build
-// lists a 32-bit one's modules, SysWOW64's among them.
-struct OtherWidth {
-    const char* child;      // the fixture of the other width
-    const char* installAt;  // its system folder, as this driver names it
-    const char* shownAt;    // the same, as the program shows it
-    const char* description;
-    std::size_t serviceModules;  // at least, for winedevice.exe
-    const char* serviceModule;   // a module name among them
-    const char* childModule;     // a module name of the child besides its own
-};
-const OtherWidth kOther = kWideDriver
-    ? OtherWidth{"pelorin_child32.exe", "C:\\windows\\syswow64\\", "c:\\windows\\syswow64\\", "Pelorin 32-bit Fixture", 5,
-                 "ntdll.dll", "kernel32.dll"}
-    : OtherWidth{"pelorin_child64.exe", "C:\\windows\\sysnative\\", "c:\\windows\\system32\\", "Pelorin 64-bit Fixture", 1,
-                 "winedevice.exe", nullptr};
-
-class Widths : public ::testing::Test {
-protected:
-    // Clicks the row whose cell in the column holds text, read right before
-    // (the list keeps refreshing), until the title names its PID.
-    std::string ClickRowOf(const std::string& text, int column, bool right = false) {
-        std::string pid;
-        test::WaitUntil([&] {
-            const auto rows = Rows(pelorin.ProcessList());
-            const int row = Find(rows, text, column);
-            const auto point = row >= 0 ? RowPoint(pelorin.ProcessList(), row) : std::nullopt;
-            if (!point || !pelorin.Click(*point, right)) return false;
-            pid = rows[static_cast<std::size_t>(row)][1];
-            return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + pid + " ") != std::string::npos; }, 1000);
-        }, 10000);
-        return pid;
-    }
-    // The module list once it holds the rows of its count header.
-    std::vector<Row> Modules() {
-        const HWND list = pelorin.Controls(WC_LISTVIEWA).at(1);
+// What each build sees of either width. Wine's services are 64-bit, as most
+// processes are on 64-bit Windows: the 64-bit build walks their modules, the
+// 32-bit one shows their image. A child of the other width runs from its
+// width's system folder: the 32-bit build reads a 64-bit one's strings through
+// the native folder and shows its image; the 64-bit build lists a 32-bit
+// one's modules, SysWOW64's among them.
+TEST_F(Actions, ProcessesOfEitherWidthShowTheirStringsAndModulesAndEndByKillTask) {
+    const std::string child = kWideDriver ? "pelorin_child32.exe" : "pelorin_child64.exe";
+    const std::string folder = kWideDriver ? "c:\\windows\\syswow64\\" : "c:\\windows\\system32\\";
+    const std::string installed = (kWideDriver ? folder : "C:\\windows\\sysnative\\") + child;
+    const HWND modules = pelorin.Controls(WC_LISTVIEWA).at(1);
+    const auto shownModules = [&] {  // once the list holds the rows its header counts
         std::vector<Row> rows;
-        test::WaitUntil([&] {
-            const Row headers = Headers(list);
-            rows = Rows(list);
-            return !headers.empty() && !rows.empty() && headers[0] == "Modules Count: " + std::to_string(rows.size());
-        }, 5000);
+        test::WaitUntil([&] { return !(rows = Rows(modules)).empty() && Headers(modules).at(0) == "Modules Count: " + std::to_string(rows.size()); });
         for (Row& row : rows) row[1] = LowerCaseAscii(row[1]);
         return rows;
-    }
+    };
+    const auto rows = Rows(list);
+    const std::string servicePid = rows.at(static_cast<std::size_t>(Find(rows, "winedevice.exe", 0))).at(1);
+    ASSERT_TRUE(ClickRow(servicePid) && TitleNames(servicePid));
+    auto shown = shownModules();
+    EXPECT_GE(shown.size(), kWideDriver ? 5u : 1u);
+    for (const Row& row : shown) EXPECT_NE(row[1], "") << row[0];
+    EXPECT_GE(Find(shown, "c:\\windows\\system32\\" + std::string(kWideDriver ? "ntdll.dll" : "winedevice.exe")), 0);
 
-    SettingsGuard settings;
-    Pelorin pelorin;
-};
-
-TEST_F(Widths, AClickOnAWineServiceListsTheModulesThisBuildCanWalk) {
-    ASSERT_TRUE(pelorin.Start());
-    ASSERT_NE(ClickRowOf("winedevice.exe", 0), "");
-    const auto modules = Modules();
-    EXPECT_GE(modules.size(), kOther.serviceModules);
-    for (const Row& row : modules) EXPECT_NE(row[1], "") << row[0];
-    const int found = Find(modules, kOther.serviceModule, 0);
-    ASSERT_GE(found, 0) << kOther.serviceModule;
-    EXPECT_EQ(modules[static_cast<std::size_t>(found)][1], std::string("c:\\windows\\system32\\") + kOther.serviceModule);
-}
-
-TEST_F(Widths, AChildOfTheOtherWidthShowsItsStringsItsModulesAndEndsByKillTask) {
-    const std::string installed = std::string(kOther.installAt) + kOther.child;
-    if (!::CopyFileA(test::FixturePath(kOther.child).c_str(), installed.c_str(), FALSE))
-        GTEST_SKIP() << "no fixture of the other width";
-    test::Child child;
-    ASSERT_TRUE(child.StartProgram(installed));
-    ASSERT_TRUE(pelorin.Start());
+    if (!::CopyFileA(test::FixturePath(child).c_str(), installed.c_str(), FALSE)) GTEST_SKIP() << "no child of the other width";
+    test::Child other;
+    ASSERT_TRUE(other.StartProgram(installed));
     ASSERT_TRUE(pelorin.ClickCheckBox("More Info"));
-    const std::string pid = std::to_string(child.Pid());
+    const Row expected = {child, folder + child, kWideDriver ? "Pelorin 32-bit Fixture" : "Pelorin 64-bit Fixture", "Marrowby Test Works"};
     Row row;
-    ASSERT_TRUE(test::WaitUntil([&] {
-        const auto rows = Rows(pelorin.ProcessList());
-        const int r = Find(rows, pid);
-        return r >= 0 && !(row = rows[static_cast<std::size_t>(r)])[5].empty() && row[5] != "--";
-    }, 5000)) << (row.empty() ? "" : row[4] + " / " + row[5]);
-    const std::string shown = std::string(kOther.shownAt) + kOther.child;
-    EXPECT_EQ(LowerCaseAscii(row[4]), shown);
-    EXPECT_EQ(row[5], kOther.description);
-    EXPECT_EQ(row[6], "Marrowby Test Works");
-
-    ASSERT_EQ(ClickRowOf(pid, 1), pid);
-    const auto modules = Modules();
-    ASSERT_FALSE(modules.empty());
-    EXPECT_EQ(modules[0], (Row{kOther.child, shown, kOther.description, "Marrowby Test Works"}));
-    if (kOther.childModule) {
-        EXPECT_GE(Find(modules, std::string(kOther.shownAt) + kOther.childModule), 0) << kOther.childModule;
-    } else {
-        EXPECT_EQ(modules.size(), 1u);
-    }
-
-    ASSERT_EQ(ClickRowOf(pid, 1, true), pid);
+    EXPECT_TRUE(test::WaitUntil([&] {
+        const auto now = Rows(list);
+        const int r = Find(now, Pid(other));
+        return r >= 0 && (row = {now[r][0], LowerCaseAscii(now[r][4]), now[r][5], now[r][6]}) == expected;
+    })) << ::testing::PrintToString(row);
+    ASSERT_TRUE(ClickRow(Pid(other)) && TitleNames(Pid(other)));
+    shown = shownModules();
+    EXPECT_EQ(shown.at(0), expected);
+    if (kWideDriver) EXPECT_GE(Find(shown, folder + "kernel32.dll"), 0);
+    else EXPECT_EQ(shown.size(), 1u);
+    // Kill Task ends the row right-clicked, not the one clicked before.
+    ASSERT_TRUE(ClickRow(Pid(children[0])));
+    ASSERT_TRUE(ClickRow(Pid(other), 250, true));
     ASSERT_TRUE(pelorin.ChooseKillTask());
-    EXPECT_EQ(child.ExitCode(), 0u);
+    EXPECT_EQ(other.ExitCode(), 0u);
+    EXPECT_TRUE(children[0].Running());
     ::DeleteFileA(installed.c_str());
 }
 

@@ -1,9 +1,8 @@
 // Drives the real program from a separate process, as a user and other
 // programs meet it: a private copy in a folder of its own, its window and
 // lists read from outside, real input on the display, its settings key.
-// The program is the one of the driver's width (Pelorin.exe for a 32-bit
-// driver, Pelorin64.exe for a 64-bit one): a list view of another process is
-// read with records of that process's width.
+// The program is Pelorin.exe for a 32-bit driver, Pelorin64.exe for a 64-bit
+// one: a list view of another process is read with records of its width.
 #pragma once
 
 #include <windows.h>
@@ -152,6 +151,7 @@ inline std::optional<POINT> RowPoint(HWND list, int row, int column = 0) {
     const HWND target = row < 0 ? HeaderOf(list) : list;
     const UINT message = row < 0 ? HDM_GETITEMRECT : LVM_GETITEMRECT;
     RECT r = {LVIR_BOUNDS, 0, 0, 0};
+    if (row >= 0) Ask(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);  // scrolled to, if below the page
     const Remote remote(list, sizeof r);
     if (!remote.Write(&r) || !Ask(target, message, row < 0 ? column : row, reinterpret_cast<LPARAM>(remote.at)).value_or(0) ||
         !remote.Read(&r))
@@ -223,7 +223,7 @@ inline BOOL CALLBACK Collect(HWND window, LPARAM windows) noexcept {
     return TRUE;
 }
 
-enum class Marker { None, File, Folder };  // what stands beside the copy as "testing.log"
+enum class Marker { None, File };  // what stands beside the copy as "testing.log"
 
 class Pelorin {
 public:
@@ -235,7 +235,6 @@ public:
         const std::string exe = folder_.File(program_), marker = folder_.File("testing.log");
         if (!::CopyFileA(test::FixturePath(program_).c_str(), exe.c_str(), FALSE) ||
             (marker_ == Marker::File && !UniqueHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))) ||
-            (marker_ == Marker::Folder && !::CreateDirectoryA(marker.c_str(), nullptr)) ||
             !process_.StartProgram(exe, "", folder_.Path()))
             return false;
         const auto shown = [&] {

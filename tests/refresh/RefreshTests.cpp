@@ -79,24 +79,6 @@ TEST_F(Refresh, TheProcessorFigureIsTheShareOfOneProcessorBetweenTwoSamples) {
     }
 }
 
-// The clock is read with the list, not after each process's reads: the lag
-// behind earlier rows (paths of new processes, version strings) changes from
-// one refresh to the next and must not change a figure.
-TEST_F(Refresh, TheClockOfEveryRowIsThatOfTheListRead) {
-    script.readCost = 250;
-    script.processes = {{100, L"a.exe"}, {200, L"b.exe"}, {300, L"c.exe"}};
-    Run();
-    for (int pass = 0; pass < 2; ++pass) {
-        // New processes before the others: their paths are read first.
-        script.processes.insert(script.processes.begin(), {static_cast<std::uint32_t>(400 + pass), L"new.exe"});
-        for (ScriptedProcess& p : script.processes) p.user += 100000;  // 10 ms each
-        const DWORD before = listAt;
-        Run();
-        const std::string expected = DecimalToText(1000.0 / (listAt - before));
-        for (std::uint32_t pid : {100u, 200u, 300u}) EXPECT_EQ(Cell(pid, kCpu), expected) << pid << " pass " << pass;
-    }
-}
-
 TEST_F(Refresh, KnownAndPseudoProcessesAreLeftOutAndMoreInfoReadsTheStrings) {
     script.processes = {{0, L""}, {4, L"System"}, {8, L"svchost.exe"}, {100, L"app.exe"}, {200, L"shut.exe"}};
     script.processes[4].opens = false;

@@ -41,9 +41,7 @@ inline Script script;  // one test at a time
 
 // Where the platform puts the fields of an entry (without its threads) for
 // the tests' width: its pointer-sized fields move a 64-bit entry's offsets.
-struct EntryLayout {
-    std::size_t size, nameBuffer, pid, workingSet;
-};
+struct EntryLayout { std::size_t size, nameBuffer, pid, workingSet; };
 constexpr EntryLayout kLayout = sizeof(void*) == 8 ? EntryLayout{256, 64, 80, 144} : EntryLayout{184, 60, 68, 104};
 constexpr std::size_t kEntrySize = kLayout.size;
 

@@ -42,8 +42,7 @@ const std::int64_t passes[][2] = {
     {10000000, 1}, {20000000, 30000001}, {30000000, 50000001}, {30000000, 50000001}, {40000000, 89840001}};
 struct Script { LONG basicStatus; std::size_t next = 0; SysUsageState state{}; std::string lines{}; } *script = nullptr;
 
-// The processor count's place in SystemBasicInformation, and its length, by width.
-constexpr ULONG kBasicLength = sizeof(void*) == 8 ? 64 : 44, kProcessorsAt = sizeof(void*) == 8 ? 56 : 40;
+constexpr ULONG kBasicLength = sizeof(void*) == 8 ? 64 : 44, kProcessorsAt = sizeof(void*) == 8 ? 56 : 40;  // by width
 
 LONG WINAPI ScriptedQuery(ULONG infoClass, void* buffer, ULONG length, ULONG*) {
     auto* bytes = static_cast<unsigned char*>(buffer);
