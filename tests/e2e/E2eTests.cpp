@@ -53,7 +53,7 @@ std::string Mismatches(const std::vector<Row>& rows, const Processes& before, co
     return problems;
 }
 
-TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesWithWellFormedFiguresAndAChildsMemoryAndPath) {
+TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesAndAChildsMemoryAndPath) {
     SettingsGuard settings;
     test::Child big;
     ASSERT_TRUE(big.Start("--touch-mib 64"));
@@ -75,12 +75,6 @@ TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesWithWellFormedFiguresAndAChi
     EXPECT_EQ(problems, "");
     EXPECT_EQ(Find(rows, std::to_string(pelorin.Pid())), -1) << "lists itself";
 
-    // A whole part, up to two decimals without a trailing zero, a unit for sizes.
-    const std::regex size(R"((0|[1-9]\d*)(\.\d?[1-9])?[KMGT]?)"), percent(R"((0|[1-9]\d*)(\.\d?[1-9])?)");
-    for (const Row& row : rows) {
-        EXPECT_TRUE(std::regex_match(row[2], size)) << row[0] << " Mem " << row[2];
-        EXPECT_TRUE(std::regex_match(row[3], percent)) << row[0] << " CPU " << row[3];
-    }
     const int r = Find(rows, std::to_string(big.Pid()));
     ASSERT_GE(r, 0);
     const Row& child = rows[r];
@@ -89,18 +83,13 @@ TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesWithWellFormedFiguresAndAChi
     EXPECT_EQ(lstrcmpiA(child[4].c_str(), test::FixturePath("pelorin_child.exe").c_str()), 0) << child[4];
 }
 
-// The status panel holds the close label.
-int StatusPanelHeight(const Pelorin& pelorin) {
-    RECT r = {};
-    ::GetClientRect(::GetParent(pelorin.Control("PelorinStatic", " X")), &r);
-    return r.bottom;
-}
-
 TEST(TestMode, AFileNamedTestingLogShowsTheStatusPanelAndTheTestButton) {
     SettingsGuard settings;
     Pelorin pelorin(Marker::File);
     ASSERT_TRUE(pelorin.Start());
-    EXPECT_EQ(StatusPanelHeight(pelorin), 57);
+    RECT panel = {};  // the status panel, which holds the close label
+    ::GetClientRect(::GetParent(pelorin.Control("PelorinStatic", " X")), &panel);
+    EXPECT_EQ(panel.bottom, 57);
     EXPECT_TRUE(::IsWindowVisible(pelorin.Control("Button", "Test")));
     const auto aLabelShows = [&](const std::string& pattern) {
         const auto labels = pelorin.Controls("PelorinStatic");

@@ -98,18 +98,6 @@ TEST_F(Refresh, KnownAndPseudoProcessesAreLeftOutAndMoreInfoReadsTheStrings) {
     EXPECT_EQ(Cells()[2], (std::vector<std::string>{"shut.exe", "200", "0", "0", "-", "", ""}));
 }
 
-TEST_F(Refresh, TimesAreNeverCarriedOverFromTheRowBefore) {
-    // Had the refused process kept the busy one's times, it would show their difference.
-    script.processes = {{100, L"busy.exe", 0, 0, 10000000}, {200, L"shut.exe", 0, 0, 20000000}};
-    script.processes[1].opens = false;
-    Run();
-    script.processes[0].user += 500000;
-    script.processes[1].opens = true;  // now readable, with times of its own
-    Run();
-    EXPECT_EQ(Cell(100, kCpu), "5");
-    EXPECT_EQ(Cell(200, kCpu), "0");
-}
-
 TEST_F(Refresh, TheSelectedProcessAndTheTopRowStayAcrossTheRebuild) {
     for (std::uint32_t pid = 100; pid < 160; ++pid) script.processes.push_back({pid, L"p.exe"});
     Run();
