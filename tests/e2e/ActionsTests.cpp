@@ -118,7 +118,6 @@ TEST_F(Actions, ProcessesOfEitherWidthShowTheirStringsAndModulesAndEndByKillTask
     ASSERT_TRUE(ClickRow(servicePid) && TitleNames(servicePid));
     auto shown = shownModules();
     EXPECT_GE(shown.size(), kWideDriver ? 5u : 1u);
-    for (const Row& row : shown) EXPECT_NE(row[1], "") << row[0];
     EXPECT_GE(Find(shown, "c:\\windows\\system32\\" + std::string(kWideDriver ? "ntdll.dll" : "winedevice.exe")), 0);
 
     if (!::CopyFileA(test::FixturePath(child).c_str(), installed.c_str(), FALSE)) GTEST_SKIP() << "no child of the other width";

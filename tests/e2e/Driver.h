@@ -321,6 +321,7 @@ public:
         });
     }
     HWND WaitPopupMenu() const { return OwnWindow("#32768", 5000); }
+    bool ShownWindow() const { return OwnWindow(nullptr) != nullptr; }  // any, shown now
     HWND WaitMessageBox() const { return OwnWindow("#32770", 5000); }
     static std::string MessageText(HWND box) { return Text(::GetDlgItem(box, 0xFFFF)); }
 

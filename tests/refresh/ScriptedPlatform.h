@@ -39,21 +39,19 @@ struct Script {
 };
 inline Script script;  // one test at a time
 
-// Where the platform puts the fields of an entry (without its threads) for
-// the tests' width: its pointer-sized fields move a 64-bit entry's offsets.
+// An entry's size and field offsets (without its threads) for the tests' width.
 struct EntryLayout { std::size_t size, nameBuffer, pid, workingSet; };
 constexpr EntryLayout kLayout = sizeof(void*) == 8 ? EntryLayout{256, 64, 80, 144} : EntryLayout{184, 60, 68, 104};
-constexpr std::size_t kEntrySize = kLayout.size;
 
 // The list as the platform of the tests' width writes it into out: entries,
 // then names, with the name pointers into out itself. Answers the bytes written.
 inline std::size_t WriteSystemList(const std::vector<ScriptedProcess>& processes, unsigned char* out) {
-    std::size_t names = processes.size() * kEntrySize;
+    std::size_t names = processes.size() * kLayout.size;
     for (std::size_t i = 0; i < processes.size(); ++i) {
         const ScriptedProcess& p = processes[i];
-        unsigned char* e = out + i * kEntrySize;
-        std::memset(e, 0, kEntrySize);
-        const ULONG next = i + 1 < processes.size() ? kEntrySize : 0;
+        unsigned char* e = out + i * kLayout.size;
+        std::memset(e, 0, kLayout.size);
+        const ULONG next = i + 1 < processes.size() ? kLayout.size : 0;
         const auto put = [e](std::size_t at, const auto& value) { std::memcpy(e + at, &value, sizeof value); };
         put(0, next);
         put(32, p.creation);

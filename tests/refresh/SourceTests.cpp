@@ -28,10 +28,10 @@ TEST(SystemList, EveryEntryAndNameMustLieInWhatTheCallReturned) {
         std::vector<std::string> names;
     } cases[] = {
         {"whole", [](auto&, auto&) {}, true, {"[System Process]", "System", cut}},
-        {"cut inside an entry", [](auto&, std::size_t& n) { n = test::kEntrySize * 2 + 10; }, false, {}},
-        {"an offset that does not lead on", [](auto& b, auto&) { const ULONG one = 1; std::memcpy(&b[test::kEntrySize], &one, 4); },
+        {"cut inside an entry", [](auto&, std::size_t& n) { n = test::kLayout.size * 2 + 10; }, false, {}},
+        {"an offset that does not lead on", [](auto& b, auto&) { const ULONG one = 1; std::memcpy(&b[test::kLayout.size], &one, 4); },
          false, {}},
-        {"a name past the length", [](auto& b, auto&) { b[test::kEntrySize + test::kLayout.nameBuffer + 1] ^= 0x40; }, true,
+        {"a name past the length", [](auto& b, auto&) { b[test::kLayout.size + test::kLayout.nameBuffer + 1] ^= 0x40; }, true,
          {"[System Process]", "", cut}},
     };
     for (const Case& c : cases) {
@@ -58,8 +58,7 @@ TEST_F(Source, TheListBufferGrowsOnceAndKeepsItsSize) {
 }
 
 TEST_F(Source, ReadingsComeFromTheListWithItsClockAndPathsAreReadOncePerProcess) {
-    // The list's working sets are pointer-sized: 5 GiB shows whole in a 64-bit build.
-    const std::uint64_t large = sizeof(void*) == 8 ? 0x140000000 : 0xFFFFF000;
+    const std::uint64_t large = sizeof(void*) == 8 ? 0x140000000 : 0xFFFFF000;  // pointer-sized: 5 GiB whole in 64-bit
     script.processes = {{100, L"a.exe", 4096, 10, 20, 7}, {200, L"b.exe", large, 30, 40, 9}};
     script.readCost = 300;
     const auto readAll = [&] {
