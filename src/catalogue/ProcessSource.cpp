@@ -234,8 +234,9 @@ private:
                                                                                   : std::string();
         // A path that cannot be read is read again next time (the process
         // may still be starting), unless it never can be: a 64-bit process
-        // that refused even the system's answer.
-        const bool keep = times.valid && (readings.imagePath != NoImagePath || otherBitness);
+        // that refused a 32-bit build even the system's answer.
+        const bool neverReadable = otherBitness && !Is64BitBuild;
+        const bool keep = times.valid && (readings.imagePath != NoImagePath || neverReadable);
         if (known != paths_.end()) {
             if (keep) {
                 *known = KnownPath{pid, times.creation, readings.imagePath, readings.versionPath};

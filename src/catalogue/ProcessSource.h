@@ -81,7 +81,7 @@ struct ProcessPlatform {
     std::uint64_t (*workingSet)(HANDLE process);
     ProcessTimes (*times)(HANDLE process);
     std::string (*imagePath)(HANDLE process);  // "-" when it cannot be read
-    bool (*otherBitness)(HANDLE process);      // a 64-bit process seen from here
+    bool (*otherBitness)(HANDLE process);      // of the other width than this program
     bool (*fileStamp)(const std::string& path, FileStamp& stamp);
     VersionRead (*versionValue)(const std::string& fileName, const char* keyName, std::string& value);
     DWORD (*tickCount)();
@@ -106,7 +106,7 @@ const ProcessPlatform& RealProcessPlatform();
 //   process never changes, and a PID taken by a new process comes with a new
 //   creation time. A path that could not be read, or a process whose creation
 //   time is unknown, is read again next time, unless it never can be read (a
-//   64-bit process that refused even the system's own answer);
+//   64-bit process that refused a 32-bit build even the system's own answer);
 // - a file's version strings, by path and key, with the file's stamp (last
 //   write and size), checked once per path and snapshot: a file rewritten or
 //   replaced on disk is read again, and so is a read that failed.

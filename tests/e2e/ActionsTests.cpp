@@ -96,12 +96,10 @@ TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     for (int column : {0, 1, 4, 5, 6}) EXPECT_EQ(cells[column], row[column]) << column;
 }
 
-// What each build sees of either width. Wine's services are 64-bit, as most
-// processes are on 64-bit Windows: the 64-bit build walks their modules, the
-// 32-bit one shows their image. A child of the other width runs from its
-// width's system folder: the 32-bit build reads a 64-bit one's strings through
-// the native folder and shows its image; the 64-bit build lists a 32-bit
-// one's modules, SysWOW64's among them.
+// Wine's services are 64-bit: the 64-bit build walks their modules, the 32-bit
+// one shows their image. A child of the other width runs from its width's system
+// folder: a 64-bit one's strings are read through the native folder by the
+// 32-bit build; the 64-bit build lists a 32-bit one's modules, SysWOW64's too.
 TEST_F(Actions, ProcessesOfEitherWidthShowTheirStringsAndModulesAndEndByKillTask) {
     const std::string child = kWideDriver ? "pelorin_child32.exe" : "pelorin_child64.exe";
     const std::string folder = kWideDriver ? "c:\\windows\\syswow64\\" : "c:\\windows\\system32\\";

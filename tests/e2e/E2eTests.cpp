@@ -105,7 +105,6 @@ TEST(TestMode, AFileNamedTestingLogShowsTheStatusPanelAndTheTestButton) {
     EXPECT_TRUE(pelorin.Screenshot(folder + "\\pelorin-testmode.png"));
 }
 
-// A second start of either build: one instance across both.
 TEST(SingleInstance, ASecondStartOfEitherBuildEndsAtOnceBringsTheFirstForwardAndLeavesTheSettings) {
     SettingsGuard settings;
     Pelorin first;

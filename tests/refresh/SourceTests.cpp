@@ -92,6 +92,10 @@ TEST_F(Source, AProcessThatRefusesShowsNothingAndIsAskedAgain) {
     script.processes[0].opens = true;
     source->Snapshot();
     EXPECT_EQ(source->Read(100).imagePath, "C:\\apps\\app.exe");
+    // A path of the other width not given yet: only a 32-bit build never asks again.
+    script.processes = {{200, L"b.exe", 0, 0, 0, 7, "-", true, true}};
+    source->Snapshot(), source->Read(200), script.processes[0].path = "C:\\apps\\b.exe", source->Snapshot();
+    EXPECT_EQ(source->Read(200).imagePath, sizeof(void*) == 8 ? "C:\\apps\\b.exe" : "-");
 }
 
 TEST_F(Source, WithoutTheListEachProcessIsOpenedAndItsClockReadAfterItsTimes) {
