@@ -4,16 +4,21 @@
 // 1. One RefreshProcessList with 50, 200 and 400 extra idle child processes
 //    (each child brings a conhost.exe under Wine): the platform readings alone
 //    against the whole refresh run from a worker thread into a shown list.
-// 2. With 200 of those children: an idle window, Pelorin.exe refreshing with
-//    "More Info" clear and then ticked, and Wine's taskmgr.exe on its
-//    Processes page, each for the same time and alone; each program's own
-//    processor time and the Wine server's time in the same window.
-// 3. Start to the first filled process list, Pelorin.exe's size and imports,
-//    and its private memory over the minutes it runs.
+// 2. With 200 of those children: an idle window, Pelorin.exe and then
+//    Pelorin64.exe refreshing with "More Info" clear and then ticked, and
+//    Wine's taskmgr.exe on its Processes page, each for the same time and
+//    alone; each program's own processor time and the Wine server's time in
+//    the same window.
+// 3. Start to the first filled process list of both programs against the
+//    floor of their width (start_floor.exe: a bare window whose seven-column
+//    list view fills one row at once), started the same way in turns; each
+//    program's size and imports, and its private memory over the minutes it
+//    runs.
 //
 // Options: --children 50,200,400  --steady-children 200  --rounds 9
 //          --steady-seconds 60  --memory-minutes 10  --starts 5
 //          --wineserver-pid N  --clock-ticks 100  --pelorin PATH
+//          --pelorin64 PATH  --floor PATH  --floor64 PATH
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -28,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "catalogue/ProcList.h"
@@ -53,7 +59,10 @@ struct Options {
     int starts = 5;
     unsigned long wineserverPid = 0;
     int clockTicks = 100;
-    std::string pelorinPath;
+    std::string pelorinPath;    // default: Pelorin.exe beside the bench
+    std::string pelorin64Path;  // default: Pelorin64.exe beside the bench
+    std::string floorPath;      // default: start_floor.exe beside the bench
+    std::string floor64Path;    // default: the 64-bit build's start_floor.exe
 };
 
 double NowMs() {
@@ -596,17 +605,18 @@ struct SteadyRow {
     Usage usage;
 };
 
-// Pelorin.exe copied into a folder of its own (no "testing.log" beside it).
+// A program copied into a folder of its own (no "testing.log" beside it).
 struct PelorinCopy {
     std::string folder;
     std::string exe;
+    std::string name;  // its file name
 
-    explicit PelorinCopy(const std::string& built) {
+    explicit PelorinCopy(const std::string& built) : name(built.substr(built.find_last_of("\\/") + 1)) {
         char temp[MAX_PATH + 1] = {};
         ::GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "pelorin-bench-" + std::to_string(::GetCurrentProcessId());
+        folder = std::string(temp) + test::UniqueName("pelorin-bench-");
         ::CreateDirectoryA(folder.c_str(), nullptr);
-        exe = folder + "\\Pelorin.exe";
+        exe = folder + "\\" + name;
         ::CopyFileA(built.c_str(), exe.c_str(), FALSE);
     }
     ~PelorinCopy() {
@@ -622,9 +632,10 @@ struct PelorinWindows {
     HWND list = nullptr;  // the process list: the list view with seven columns
 };
 
+// The program's main window (Pelorin's or the floor's) and its seven-column list.
 PelorinWindows FindPelorin(DWORD pid) {
     PelorinWindows w;
-    w.form = TopLevelWindowOf(pid, "Pelorin");
+    w.form = TopLevelWindowOf(pid, "");
     if (w.form == nullptr) return w;
     for (HWND list : ChildrenOf(w.form, WC_LISTVIEWA)) {
         if (ColumnCount(list) == 7) {
@@ -677,6 +688,7 @@ struct PelorinRun {
 // "More Info" clear, steady with it ticked, then refreshing on with it clear;
 // its private memory read every minute.
 PelorinRun RunPelorin(const Options& options, const PelorinCopy& copy) {
+    const std::string& name = copy.name;
     PelorinRun run;
     Program program;
     PelorinWindows windows;
@@ -687,15 +699,15 @@ PelorinRun RunPelorin(const Options& options, const PelorinCopy& copy) {
     if (auto m = ReadMemory(program, minutesRunning())) run.memory.push_back(*m);
 
     const std::vector<HWND> moreInfo = ChildrenOf(windows.form, "Button", "More Info");
-    const unsigned long linuxPid = FindLinuxProcess("Pelorin.exe");
+    const unsigned long linuxPid = FindLinuxProcess(name);
     PumpFor(5000, 250);  // start-up and the first refreshes settle
     run.rows = static_cast<int>(SendBounded(windows.list, LVM_GETITEMCOUNT, 0, 0));
-    run.steady.push_back({"Pelorin.exe, \"More Info\" clear", std::to_string(run.rows) + " rows",
+    run.steady.push_back({name + ", \"More Info\" clear", std::to_string(run.rows) + " rows",
                           Measure(options, program.Pid(), linuxPid)});
     if (!moreInfo.empty()) {
         SendBounded(moreInfo.front(), BM_SETCHECK, BST_CHECKED, 0);
         PumpFor(3000, 250);
-        run.steady.push_back({"Pelorin.exe, \"More Info\" ticked", std::to_string(run.rows) + " rows",
+        run.steady.push_back({name + ", \"More Info\" ticked", std::to_string(run.rows) + " rows",
                               Measure(options, program.Pid(), linuxPid)});
         SendBounded(moreInfo.front(), BM_SETCHECK, BST_UNCHECKED, 0);
     }
@@ -713,16 +725,20 @@ PelorinRun RunPelorin(const Options& options, const PelorinCopy& copy) {
     return run;
 }
 
-std::vector<double> TimeStarts(const Options& options, const PelorinCopy& copy) {
-    std::vector<double> times;
+// The programs started in turns, options.starts rounds, so that whatever else
+// the machine does falls on all of them alike; the times of each, in order.
+std::vector<std::vector<double>> TimeStarts(const Options& options, const std::vector<const PelorinCopy*>& copies) {
+    std::vector<std::vector<double>> times(copies.size());
     for (int i = 0; i < options.starts; ++i) {
-        Program program;
-        PelorinWindows windows;
-        const double ms = StartPelorin(program, copy, windows);
-        if (ms >= 0) times.push_back(ms);
-        PumpFor(500, 100);
-        program.Stop(windows.form);
-        PumpFor(1000, 100);
+        for (std::size_t c = 0; c < copies.size(); ++c) {
+            Program program;
+            PelorinWindows windows;
+            const double ms = StartPelorin(program, *copies[c], windows);
+            if (ms >= 0) times[c].push_back(ms);
+            PumpFor(500, 100);
+            program.Stop(windows.form);
+            PumpFor(1000, 100);
+        }
     }
     return times;
 }
@@ -766,11 +782,14 @@ std::vector<std::string> ImportedDlls(const std::vector<unsigned char>& image) {
     if (image.size() < sizeof(IMAGE_DOS_HEADER)) return names;
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
     if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0 ||
-        image.size() < static_cast<std::size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32)) {
+        image.size() < static_cast<std::size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64)) {
         return names;
     }
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE) return names;
+    // A 64-bit image's optional header is longer: its directories lie further on.
+    const auto* nt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt);
+    const bool wide = nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
     const auto* sections = IMAGE_FIRST_SECTION(nt);
     auto toOffset = [&](DWORD rva) -> std::size_t {
         for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
@@ -780,7 +799,8 @@ std::vector<std::string> ImportedDlls(const std::vector<unsigned char>& image) {
         }
         return 0;
     };
-    const DWORD importRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    const DWORD importRva = (wide ? nt64->OptionalHeader.DataDirectory : nt->OptionalHeader.DataDirectory)
+                                [IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     std::size_t at = toOffset(importRva);
     while (at != 0 && at + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= image.size()) {
         const auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + at);
@@ -820,9 +840,15 @@ Options ParseOptions(int argc, char** argv) {
         else if (name == "--wineserver-pid") o.wineserverPid = std::strtoul(value, nullptr, 10);
         else if (name == "--clock-ticks") o.clockTicks = std::max(1, std::atoi(value));
         else if (name == "--pelorin") o.pelorinPath = value;
+        else if (name == "--pelorin64") o.pelorin64Path = value;
+        else if (name == "--floor") o.floorPath = value;
+        else if (name == "--floor64") o.floor64Path = value;
         else std::fprintf(stderr, "unknown option %s\n", name.c_str());
     }
     if (o.pelorinPath.empty()) o.pelorinPath = test::FixturePath("Pelorin.exe");
+    if (o.pelorin64Path.empty()) o.pelorin64Path = test::FixturePath("Pelorin64.exe");
+    if (o.floorPath.empty()) o.floorPath = test::FixturePath("start_floor.exe");
+    if (o.floor64Path.empty()) o.floor64Path = test::FixturePath("..\\x64\\bin\\start_floor.exe");
     std::sort(o.children.begin(), o.children.end());
     return o;
 }
@@ -882,9 +908,131 @@ std::optional<double> TotalOf(const SteadyRow& row, const std::optional<Usage>& 
     return *own + net;
 }
 
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// One program of the report: Pelorin.exe or Pelorin64.exe, with the floor of its width.
+struct Measured {
+    std::string path;
+    std::string floorPath;
+    PelorinRun run;
+    // With no extra children (before any is started), then with the steady ones.
+    std::vector<double> quietStarts, quietFloorStarts, starts, floorStarts;
+};
+
+// Each program and its floor in turns; their times into the program's records.
+void TimeProgramStarts(const Options& options, std::vector<Measured>& programs, bool quiet) {
+    std::vector<std::unique_ptr<PelorinCopy>> copies;
+    std::vector<const PelorinCopy*> order;
+    for (const Measured& m : programs) {
+        for (const std::string* path : {&m.floorPath, &m.path}) {
+            copies.push_back(std::make_unique<PelorinCopy>(*path));
+            order.push_back(copies.back().get());
+        }
+    }
+    const auto times = TimeStarts(options, order);
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        (quiet ? programs[i].quietFloorStarts : programs[i].floorStarts) = times[2 * i];
+        (quiet ? programs[i].quietStarts : programs[i].starts) = times[2 * i + 1];
+    }
+}
+
+void PrintStartSizeMemory(const Options& options, const std::vector<Measured>& programs) {
+    Print("\n## 3. Start, size, memory\n\n");
+    Print("- *start*: CreateProcess to the first LVM_GETITEMCOUNT above 0 of the program's process list, polled every "
+          "millisecond from this bench: the start of the steady run, then %d starts of each program with no extra "
+          "children (before the first is started, the first of them cold) and %d with the %d steady children (about twice as many "
+          "processes: each brings a conhost.exe), which the program's first list reads one by one.\n",
+          options.starts, options.starts, options.steadyChildren);
+    Print("- *floor*: start_floor.exe of the program's width, a bare window whose seven-column list view fills one row "
+          "while it is created, timed the same way; the programs and the floors are started in turns, each round "
+          "one of each.\n");
+    Print("- *private memory*: PROCESS_MEMORY_COUNTERS.PagefileUsage of the running program (Wine keeps private "
+          "memory there), read each minute of one run; the steady windows above are its first minutes. *handles*: its "
+          "open handles as the system process list counts them, read with it.\n\n");
+    Print("| measure | value |\n|---|---:|\n");
+    char systemDir[MAX_PATH] = {};
+    ::GetSystemDirectoryA(systemDir, sizeof systemDir);
+    for (const Measured& m : programs) {
+        const std::string name = m.path.substr(m.path.find_last_of("\\/") + 1);
+        Print("| %s start to first filled list, steady run | %.0f ms |\n", name.c_str(), m.run.firstStartMs);
+        for (const auto& [what, starts, floor] : {std::tuple{"no extra children", &m.quietStarts, &m.quietFloorStarts},
+                                                  std::tuple{"steady children", &m.starts, &m.floorStarts}}) {
+            if (!starts->empty()) {
+                Print("| %s start to first filled list, %s, %zu starts | median %.0f ms (%.0f to %.0f) |\n", name.c_str(),
+                      what, starts->size(), Median(*starts), Minimum(*starts), Maximum(*starts));
+            }
+            if (!floor->empty()) {
+                Print("| floor of its width, %s, %zu starts | median %.0f ms (%.0f to %.0f) |\n", what, floor->size(),
+                      Median(*floor), Minimum(*floor), Maximum(*floor));
+            }
+        }
+        std::vector<unsigned char> image;
+        if (auto bytes = ReadWholeFile(m.path)) image.assign(bytes->begin(), bytes->end());
+        std::string importText;
+        for (const std::string& dll : ImportedDlls(image)) {
+            // The system folder of either width holds the same names.
+            const bool inSystem = Exists(std::string(systemDir) + "\\" + dll);
+            importText += (importText.empty() ? "" : ", ") + dll + (inSystem ? "" : " (NOT A SYSTEM DLL)");
+        }
+        Print("| %s size | %zu bytes (%.1f KB) |\n", name.c_str(), image.size(), image.size() / 1024.0);
+        Print("| %s imports | %s |\n", name.c_str(), importText.c_str());
+        for (const MemorySample& s : m.run.memory) {
+            Print("| %s private memory at %.1f min | %.0f KB (working set %.0f KB), %lu handles |\n", name.c_str(),
+                  s.minutes, s.privateBytes / 1024.0, s.workingSet / 1024.0, s.handles);
+        }
+    }
+}
+
+void PrintTargets(const std::vector<RefreshRow>& refreshSummary, const std::vector<Measured>& programs,
+                  const std::vector<SteadyRow>& steady, const std::optional<Usage>& idle) {
+    Print("\n## Targets\n\n| target | result |\n|---|---|\n");
+    for (const RefreshRow& r : refreshSummary) {
+        Print("| whole refresh <= 1.3 x readings, %d children, \"More Info\" %s | %.2f (best rounds %.2f): %s |\n",
+              r.children, r.moreInfo ? "ticked" : "clear", r.ratio, r.bestRatio, r.ratio <= 1.3 ? "met" : "missed");
+    }
+    const SteadyRow* taskmgr = nullptr;
+    for (const SteadyRow& row : steady) {
+        if (row.subject.find("taskmgr") != std::string::npos) taskmgr = &row;
+    }
+    char systemDir[MAX_PATH] = {};
+    ::GetSystemDirectoryA(systemDir, sizeof systemDir);
+    for (const Measured& m : programs) {
+        const std::string name = m.path.substr(m.path.find_last_of("\\/") + 1);
+        for (const SteadyRow& row : steady) {
+            if (row.subject != name + ", \"More Info\" clear" || !taskmgr) continue;
+            const auto p = TotalOf(row, idle), t = TotalOf(*taskmgr, idle);
+            if (!p || !t) continue;
+            Print("| %s (\"More Info\" clear) processor time <= taskmgr's | %.2f s against %.2f s (%.2f x): %s |\n",
+                  name.c_str(), *p, *t, *t > 0 ? *p / *t : 0.0, *p <= *t ? "met" : "missed");
+        }
+        for (const auto& [what, starts, floor] : {std::tuple{"no extra children", &m.quietStarts, &m.quietFloorStarts},
+                                                  std::tuple{"steady children", &m.starts, &m.floorStarts}}) {
+            if (starts->empty() || floor->empty()) continue;
+            const double ratio = Median(*starts) / Median(*floor);
+            Print("| %s start <= 1.25 x the floor's (medians, %s) | %.0f ms against %.0f ms (%.2f x): %s |\n", name.c_str(),
+                  what, Median(*starts), Median(*floor), ratio, ratio <= 1.25 ? "met" : "missed");
+        }
+        std::vector<unsigned char> image;
+        if (auto bytes = ReadWholeFile(m.path)) image.assign(bytes->begin(), bytes->end());
+        const std::vector<std::string> imports = ImportedDlls(image);
+        const bool systemOnly = !imports.empty() && std::all_of(imports.begin(), imports.end(), [&](const std::string& dll) {
+            return Exists(std::string(systemDir) + "\\" + dll);
+        });
+        Print("| %s under 250 KB | %.1f KB: %s |\n", name.c_str(), image.size() / 1024.0,
+              image.size() < 250 * 1024 ? "met" : "missed");
+        Print("| %s: no DLL beyond the system's | %s |\n", name.c_str(), systemOnly ? "met" : "missed");
+    }
+}
+
 int Run(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
-    const bool havePelorin = ::GetFileAttributesA(options.pelorinPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::vector<Measured> programs;
+    for (const auto& [path, floor] : {std::pair{options.pelorinPath, options.floorPath},
+                                      std::pair{options.pelorin64Path, options.floor64Path}}) {
+        if (Exists(path)) programs.push_back(Measured{path, floor, {}, {}, {}});
+        else Print("%s not found: no steady, start, size or memory figures for it.\n\n", path.c_str());
+    }
+    const bool havePelorin = !programs.empty();
 
     SYSTEM_INFO system{};
     ::GetSystemInfo(&system);
@@ -897,8 +1045,6 @@ int Run(int argc, char** argv) {
     std::vector<RefreshRow> refreshSummary;
     std::vector<SteadyRow> steady;
     std::optional<Usage> idle;
-    PelorinRun pelorin;
-    std::vector<double> starts;
     bool steadyDone = false;
     {
         Window window;
@@ -908,12 +1054,18 @@ int Run(int argc, char** argv) {
             window.Show(false);
             PumpFor(static_cast<DWORD>(3000 + 20 * options.steadyChildren));
             idle = Measure(options, 0, 0);
-            pelorin = RunPelorin(options, PelorinCopy(options.pelorinPath));
-            if (auto tm = RunTaskManager(options)) pelorin.steady.push_back(*tm);
-            starts = TimeStarts(options, PelorinCopy(options.pelorinPath));
+            for (Measured& m : programs) {
+                m.run = RunPelorin(options, PelorinCopy(m.path));
+                steady.insert(steady.end(), m.run.steady.begin(), m.run.steady.end());
+            }
+            if (auto tm = RunTaskManager(options)) steady.push_back(*tm);
+            TimeProgramStarts(options, programs, false);
             window.Show(true);
             steadyDone = true;
         };
+        window.Show(false);
+        TimeProgramStarts(options, programs, true);
+        window.Show(true);
         PrintRefreshHeader(options);
         for (int count : options.children) {
             if (!steadyDone && havePelorin && count > options.steadyChildren) runSteady();
@@ -926,64 +1078,10 @@ int Run(int argc, char** argv) {
     }
     children.clear();
 
-    if (!havePelorin) {
-        Print("\nPelorin.exe not found at %s: no steady, start, size or memory figures.\n", options.pelorinPath.c_str());
-        return 0;
-    }
-    PrintSteady(options, pelorin.steady, idle);
-
-    Print("\n## 3. Start, size, memory\n\n");
-    Print("- *start*: CreateProcess to the first LVM_GETITEMCOUNT above 0 of Pelorin's process list, polled every "
-          "millisecond from this bench; the first start of the run, then %d more starts.\n",
-          options.starts);
-    Print("- *private memory*: PROCESS_MEMORY_COUNTERS.PagefileUsage of the running Pelorin.exe (Wine keeps private "
-          "memory there), read each minute of one run; the steady windows above are its first minutes. *handles*: its "
-          "open handles as the system process list counts them, read with it.\n\n");
-    Print("| measure | value |\n|---|---:|\n");
-    Print("| start to first filled list, first start | %.0f ms |\n", pelorin.firstStartMs);
-    if (!starts.empty()) {
-        Print("| start to first filled list, %zu more starts | median %.0f ms (%.0f to %.0f) |\n", starts.size(),
-              Median(starts), Minimum(starts), Maximum(starts));
-    }
-    std::vector<unsigned char> image;
-    if (auto bytes = ReadWholeFile(options.pelorinPath)) image.assign(bytes->begin(), bytes->end());
-    const std::vector<std::string> imports = ImportedDlls(image);
-    char systemDir[MAX_PATH] = {};
-    ::GetSystemDirectoryA(systemDir, sizeof systemDir);
-    std::string importText;
-    bool systemOnly = !imports.empty();
-    for (const std::string& dll : imports) {
-        const bool inSystem = ::GetFileAttributesA((std::string(systemDir) + "\\" + dll).c_str()) != INVALID_FILE_ATTRIBUTES;
-        systemOnly = systemOnly && inSystem;
-        importText += (importText.empty() ? "" : ", ") + dll + (inSystem ? "" : " (NOT A SYSTEM DLL)");
-    }
-    Print("| Pelorin.exe size | %zu bytes (%.1f KB) |\n", image.size(), image.size() / 1024.0);
-    Print("| Pelorin.exe imports | %s |\n", importText.c_str());
-    for (const MemorySample& m : pelorin.memory) {
-        Print("| private memory at %.1f min | %.0f KB (working set %.0f KB), %lu handles |\n", m.minutes,
-              m.privateBytes / 1024.0, m.workingSet / 1024.0, m.handles);
-    }
-
-    Print("\n## Targets\n\n| target | result |\n|---|---|\n");
-    for (const RefreshRow& r : refreshSummary) {
-        Print("| whole refresh <= 1.3 x readings, %d children, \"More Info\" %s | %.2f (best rounds %.2f): %s |\n",
-              r.children, r.moreInfo ? "ticked" : "clear", r.ratio, r.bestRatio, r.ratio <= 1.3 ? "met" : "missed");
-    }
-    const SteadyRow* clear = nullptr;
-    const SteadyRow* taskmgr = nullptr;
-    for (const SteadyRow& row : pelorin.steady) {
-        if (row.subject.find("clear") != std::string::npos) clear = &row;
-        if (row.subject.find("taskmgr") != std::string::npos) taskmgr = &row;
-    }
-    if (clear && taskmgr && TotalOf(*clear, idle) && TotalOf(*taskmgr, idle)) {
-        const double p = *TotalOf(*clear, idle);
-        const double t = *TotalOf(*taskmgr, idle);
-        Print("| Pelorin (\"More Info\" clear) processor time <= taskmgr's | %.2f s against %.2f s (%.2f x): %s |\n",
-              p, t, t > 0 ? p / t : 0.0, p <= t ? "met" : "missed");
-    }
-    Print("| Pelorin.exe under 250 KB | %.1f KB: %s |\n", image.size() / 1024.0,
-          image.size() < 250 * 1024 ? "met" : "missed");
-    Print("| no DLL beyond the system's | %s |\n", systemOnly ? "met" : "missed");
+    if (!havePelorin) return 0;
+    PrintSteady(options, steady, idle);
+    PrintStartSizeMemory(options, programs);
+    PrintTargets(refreshSummary, programs, steady, idle);
     return 0;
 }
 

@@ -1,6 +1,8 @@
 #include "catalogue/ProcessSnapshot.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "catalogue/LazyBinding.h"
 #include "catalogue/PsAPI.h"
@@ -13,6 +15,11 @@ namespace {
 
 constexpr DWORD SnapProcesses = 2;  // TH32CS_SNAPPROCESS
 constexpr DWORD SnapModules = 8;    // TH32CS_SNAPMODULE
+constexpr DWORD SnapModules32 = 0x10;  // TH32CS_SNAPMODULE32
+// A 64-bit program asks for a 32-bit process's own modules as well as the
+// 64-bit ones the system maps into it.
+constexpr DWORD ModuleSnapshotFlags = SnapModules | (Is64BitBuild ? SnapModules32 : 0);
+constexpr DWORD ModulePathCapacity = MAX_PATH;  // as MODULEENTRY32 holds it
 constexpr DWORD ImagePathCapacity = 260;
 constexpr DWORD FullImagePathCapacity = 32768;  // the longest path the system has
 constexpr DWORD QueryLimitedAccess = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
@@ -32,6 +39,49 @@ bool FillImageName(const ModuleApi& api, ImageNameBinding& t) noexcept {
     return true;
 }
 constexpr UINT WindowsFolderCapacity = 261;
+
+// EnumProcessModulesEx, which PSAPI.dll has from Vista on.
+struct ModuleListBinding {
+    decltype(&::EnumProcessModulesEx) enumProcessModulesEx;
+};
+
+constinit LazyBinding<ModuleListBinding> moduleList;
+
+bool FillModuleList(const ModuleApi& api, ModuleListBinding& t) noexcept {
+    if (!pelorin::LoadPsapi()) return false;
+    t.enumProcessModulesEx =
+        LookUpEntry<decltype(t.enumProcessModulesEx)>(api, BoundPsapi()->psapi, "EnumProcessModulesEx");
+    return true;
+}
+
+std::string FileNameOf(const std::string& path) { return CopyFrom(path, LastDelimiterPos("\\", path) + 1); }
+
+// Every module of a process by PSAPI's list, 32-bit ones included; none when
+// it cannot be read.
+std::vector<ModuleRecord> EnumeratedModules(HANDLE process) {
+    std::vector<ModuleRecord> modules;
+    const ModuleListBinding* t = moduleList.Bind(&FillModuleList);
+    if (!t || !t->enumProcessModulesEx) return modules;
+    std::vector<HMODULE> handles(256);
+    DWORD needed = 0;
+    // Grown until the list fits: the process may load modules between the calls.
+    for (int attempt = 0;; ++attempt) {
+        const auto bytes = static_cast<DWORD>(handles.size() * sizeof(HMODULE));
+        if (!t->enumProcessModulesEx(process, handles.data(), bytes, &needed, LIST_MODULES_ALL)) return modules;
+        if (needed <= bytes || attempt == 3) break;
+        handles.resize(needed / sizeof(HMODULE) + 16);
+    }
+    handles.resize(std::min<std::size_t>(handles.size(), needed / sizeof(HMODULE)));
+    for (const HMODULE module : handles) {
+        char path[ModulePathCapacity] = {};
+        if (pelorin::GetModuleFileNameEx(process, module, path, ModulePathCapacity) == 0) continue;
+        ModuleRecord record;
+        record.path = StringFromBuffer(path, ModulePathCapacity);
+        record.name = FileNameOf(record.path);
+        modules.push_back(std::move(record));
+    }
+    return modules;
+}
 
 std::uint64_t FileTimeToCount(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -75,7 +125,8 @@ bool ProcessSnapshot::Next(SnapshotEntry& entry) {
     return true;
 }
 
-ModuleSnapshot::ModuleSnapshot(std::uint32_t pid) : snapshot_(pelorin::CreateToolhelp32Snapshot(SnapModules, pid)) {}
+ModuleSnapshot::ModuleSnapshot(std::uint32_t pid)
+    : snapshot_(pelorin::CreateToolhelp32Snapshot(ModuleSnapshotFlags, pid)) {}
 
 bool ModuleSnapshot::Next(ModuleRecord& module) {
     if (!snapshot_) return false;
@@ -105,13 +156,20 @@ std::vector<ModuleRecord> ListProcessModules(std::uint32_t pid) {
     ModuleRecord module;
     while (snapshot.Next(module)) modules.push_back(module);
     if (!modules.empty() || pid == 0) return modules;
-    // A 64-bit process: its modules cannot be walked from here, but its image
-    // is known; its strings are read from the native system folder.
     const UniqueHandle process = OpenQueryHandle(pid);
     if (!process || !IsOtherBitness(process.Get())) return modules;
+    // A 32-bit process seen from the 64-bit build, where Toolhelp does not
+    // answer for it (as under Wine): PSAPI lists its modules.
+    if constexpr (Is64BitBuild) {
+        modules = EnumeratedModules(process.Get());
+        if (!modules.empty()) return modules;
+    }
+    // A 64-bit process seen from the 32-bit build: its modules cannot be
+    // walked from here, but its image is known; its strings are read from
+    // the native system folder.
     const std::string path = ProcessImagePath(process.Get());
     if (path == NoImagePath) return modules;
-    module.name = CopyFrom(path, LastDelimiterPos("\\", path) + 1);
+    module.name = FileNameOf(path);
     module.path = path;
     module.versionPath = NativeFilePath(path);
     modules.push_back(std::move(module));
@@ -179,12 +237,12 @@ std::string NormalizeImagePath(std::string_view path) {
     return NormalizeImagePath(path, GetWindowsFolder());
 }
 
-std::uint32_t ProcessWorkingSet(HANDLE process) {
+std::uint64_t ProcessWorkingSet(HANDLE process) {
     if (!process) return 0;
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
     if (!pelorin::GetProcessMemoryInfo(process, &counters, sizeof(counters))) return 0;
-    return static_cast<std::uint32_t>(counters.WorkingSetSize);
+    return counters.WorkingSetSize;
 }
 
 bool IsSystemPseudoProcess(std::string_view name) {

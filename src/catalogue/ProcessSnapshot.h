@@ -67,8 +67,10 @@ private:
 };
 
 // The modules of one process in the platform's order (pid 0: this program).
-// A 64-bit process, whose modules a 32-bit program cannot walk, shows its
-// image alone. None when the process cannot be read.
+// The 64-bit build lists a 32-bit process's modules, its 32-bit ones too, by
+// Toolhelp or, where that does not answer, by EnumProcessModulesEx. In the
+// 32-bit build a 64-bit process, whose modules a 32-bit program cannot walk,
+// shows its image alone. None when the process cannot be read.
 std::vector<ModuleRecord> ListProcessModules(std::uint32_t pid);
 
 // OpenProcess(ProcessQueryAccess, no inheritance, pid), or where that is
@@ -89,7 +91,7 @@ std::string ProcessImagePath(HANDLE process);
 // through `api` from now on.
 void ResetImageNameBinding(const ModuleApi& api);
 // True when the process is of the other bitness than this program (a 64-bit
-// process seen from this 32-bit one).
+// process seen from the 32-bit build, a 32-bit one from the 64-bit build).
 bool IsOtherBitness(HANDLE process);
 
 // The Windows folder as GetWindowsDirectoryA gives it, no trailing backslash
@@ -104,8 +106,9 @@ std::string NormalizeImagePath(std::string_view path);
 std::string NormalizeImagePath(std::string_view path, std::string_view windowsFolder);
 
 // Current working set in bytes through PSAPI; 0 for an empty handle, an
-// unbound PSAPI or a failed query.
-std::uint32_t ProcessWorkingSet(HANDLE process);
+// unbound PSAPI or a failed query. Pointer-sized on the platform: a 64-bit
+// build sees working sets above 4 GB.
+std::uint64_t ProcessWorkingSet(HANDLE process);
 
 // True for the idle pseudo-process "[System Process]" and the kernel's
 // "System", whatever the letter case (the locale's lower-casing); the whole

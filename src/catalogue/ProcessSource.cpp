@@ -13,8 +13,9 @@
 namespace pelorin {
 namespace {
 
-// The start of one SystemProcessInformation entry as the 32-bit platform lays
-// it out (the SDKs disagree on the names, and hide most fields).
+// The start of one SystemProcessInformation entry as the platform lays it out
+// for this program's width (the SDKs disagree on the names, and hide most
+// fields): the pointer-sized fields move a 64-bit entry's offsets.
 struct SystemProcessEntry {
     ULONG nextEntryOffset;
     ULONG numberOfThreads;
@@ -37,8 +38,10 @@ struct SystemProcessEntry {
     SIZE_T peakWorkingSetSize;
     SIZE_T workingSetSize;
 };
-static_assert(sizeof(void*) != 4 || offsetof(SystemProcessEntry, uniqueProcessId) == 68);
-static_assert(sizeof(void*) != 4 || offsetof(SystemProcessEntry, workingSetSize) == 104);
+constexpr bool kWideEntry = sizeof(void*) == 8;
+static_assert(offsetof(SystemProcessEntry, nameBuffer) == (kWideEntry ? 64 : 60));
+static_assert(offsetof(SystemProcessEntry, uniqueProcessId) == (kWideEntry ? 80 : 68));
+static_assert(offsetof(SystemProcessEntry, workingSetSize) == (kWideEntry ? 144 : 104));
 
 constexpr ULONG kSystemProcessInformation = 5;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
@@ -206,7 +209,7 @@ private:
     // What the system's list of the latest snapshot said of a process.
     struct Listed {
         std::uint32_t pid = 0;
-        std::uint32_t workingSet = 0;
+        std::uint64_t workingSet = 0;
         ProcessTimes times;
     };
     struct ImageVersions {
@@ -231,8 +234,9 @@ private:
                                                                                   : std::string();
         // A path that cannot be read is read again next time (the process
         // may still be starting), unless it never can be: a 64-bit process
-        // that refused even the system's answer.
-        const bool keep = times.valid && (readings.imagePath != NoImagePath || otherBitness);
+        // that refused a 32-bit build even the system's answer.
+        const bool neverReadable = otherBitness && !Is64BitBuild;
+        const bool keep = times.valid && (readings.imagePath != NoImagePath || neverReadable);
         if (known != paths_.end()) {
             if (keep) {
                 *known = KnownPath{pid, times.creation, readings.imagePath, readings.versionPath};
@@ -291,7 +295,7 @@ bool ParseSystemProcesses(const unsigned char* data, std::size_t length, std::ve
             std::memcpy(text.data(), data + (name - base), text.size() * sizeof(wchar_t));
         }
         process.entry.name = AnsiName(text, process.entry.pid);
-        process.workingSet = static_cast<std::uint32_t>(entry.workingSetSize);
+        process.workingSet = entry.workingSetSize;
         process.times.kernel = LargeCount(entry.kernelTime);
         process.times.user = LargeCount(entry.userTime);
         process.times.creation = LargeCount(entry.createTime);

@@ -19,7 +19,7 @@ namespace pelorin {
 
 // What the refresh reads about one process.
 struct ProcessReadings {
-    std::uint32_t workingSet = 0;  // bytes; 0 when it cannot be read
+    std::uint64_t workingSet = 0;  // bytes; 0 when it cannot be read
     std::string imagePath{NoImagePath};  // as the platform gives it (not normalized), or "-"
     std::string versionPath;  // where the image's version strings are read; empty: imagePath
     ProcessTimes times;  // all 0 and not valid when they cannot be read
@@ -55,7 +55,7 @@ struct FileStamp {
 // carries for every process.
 struct SystemProcess {
     SnapshotEntry entry;
-    std::uint32_t workingSet = 0;
+    std::uint64_t workingSet = 0;
     ProcessTimes times;  // creation, kernel and user time; valid
 };
 
@@ -78,10 +78,10 @@ struct ProcessPlatform {
     SystemQuery systemQuery;                   // null: the list cannot be read
     std::vector<SnapshotEntry> (*snapshot)();  // the Toolhelp walk
     UniqueHandle (*open)(std::uint32_t pid);   // OpenQueryHandle
-    std::uint32_t (*workingSet)(HANDLE process);
+    std::uint64_t (*workingSet)(HANDLE process);
     ProcessTimes (*times)(HANDLE process);
     std::string (*imagePath)(HANDLE process);  // "-" when it cannot be read
-    bool (*otherBitness)(HANDLE process);      // a 64-bit process seen from here
+    bool (*otherBitness)(HANDLE process);      // of the other width than this program
     bool (*fileStamp)(const std::string& path, FileStamp& stamp);
     VersionRead (*versionValue)(const std::string& fileName, const char* keyName, std::string& value);
     DWORD (*tickCount)();
@@ -106,7 +106,7 @@ const ProcessPlatform& RealProcessPlatform();
 //   process never changes, and a PID taken by a new process comes with a new
 //   creation time. A path that could not be read, or a process whose creation
 //   time is unknown, is read again next time, unless it never can be read (a
-//   64-bit process that refused even the system's own answer);
+//   64-bit process that refused a 32-bit build even the system's own answer);
 // - a file's version strings, by path and key, with the file's stamp (last
 //   write and size), checked once per path and snapshot: a file rewritten or
 //   replaced on disk is read again, and so is a read that failed.

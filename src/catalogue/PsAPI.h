@@ -12,7 +12,8 @@
 
 namespace pelorin {
 
-static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == 40, "32-bit PROCESS_MEMORY_COUNTERS expected");
+// Its SIZE_T counters are pointer-sized.
+static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == (sizeof(void*) == 8 ? 72 : 40), "PROCESS_MEMORY_COUNTERS expected");
 
 inline constexpr const char* PsapiModuleName = "PSAPI.dll";
 

@@ -7,6 +7,7 @@ using enum BaseFolder;
 const std::array<KnownProcessRow, KnownProcessCount> KnownProcessTable = {{
     {Windows, "", "explorer.exe"},
     {Program, "", "Pelorin.exe"},
+    {Program, "", "Pelorin64.exe"},
     {Program, "", "Tessivane.exe"},
     {System, "", "csrss.exe"},
     {System, "", "winlogon.exe"},

@@ -1,6 +1,6 @@
 // The fixed table of processes hidden unless the user asks to see them:
-// parts of the system, this program and its sibling tools, and common
-// background programs of drivers and applications.
+// parts of the system, this program (both builds) and its sibling tools, and
+// common background programs of drivers and applications.
 #pragma once
 
 #include <array>
@@ -17,7 +17,7 @@ struct KnownProcessRow {
     std::string_view fileName;   // letter case is significant
 };
 
-inline constexpr std::size_t KnownProcessCount = 46;
+inline constexpr std::size_t KnownProcessCount = 47;
 extern const std::array<KnownProcessRow, KnownProcessCount> KnownProcessTable;
 
 // True when `name` (a snapshot's bare file name, not a path) equals the file

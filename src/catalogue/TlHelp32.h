@@ -12,9 +12,11 @@
 
 namespace pelorin {
 
-// The ANSI record layouts this program relies on (a UNICODE build would change them).
-static_assert(sizeof(PROCESSENTRY32) == 296, "ANSI PROCESSENTRY32 expected");
-static_assert(sizeof(MODULEENTRY32) == 548, "ANSI MODULEENTRY32 expected");
+// The ANSI record layouts this program relies on, as each width lays them out
+// (a UNICODE build would change them; pointer-sized fields move them in 64-bit).
+inline constexpr bool Is64BitBuild = sizeof(void*) == 8;
+static_assert(sizeof(PROCESSENTRY32) == (Is64BitBuild ? 304 : 296), "ANSI PROCESSENTRY32 expected");
+static_assert(sizeof(MODULEENTRY32) == (Is64BitBuild ? 568 : 548), "ANSI MODULEENTRY32 expected");
 
 inline constexpr const char* ToolhelpModuleName = "kernel32.dll";
 

@@ -14,6 +14,17 @@
 #include "controls/WindowCore.h"
 #include "support/FastStrings.h"
 
+// The list-view records as this build's width lays them out: their pointers
+// and LPARAMs are pointer-sized, so a 64-bit build moves their fields.
+constexpr bool kWideRecords = sizeof(void*) == 8;
+static_assert(sizeof(LVITEMA) == (kWideRecords ? 88 : 60));
+static_assert(sizeof(LVCOLUMNA) == (kWideRecords ? 56 : 44));
+static_assert(sizeof(NMHDR) == (kWideRecords ? 24 : 12));
+static_assert(sizeof(NMLISTVIEW) == (kWideRecords ? 64 : 44));
+static_assert(sizeof(NMITEMACTIVATE) == (kWideRecords ? 72 : 48));
+static_assert(sizeof(NMLVDISPINFOA) == (kWideRecords ? 112 : 72));
+static_assert(sizeof(NMLVGETINFOTIPA) == (kWideRecords ? 64 : 36));
+
 namespace pelorin {
 namespace {
 

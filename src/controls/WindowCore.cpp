@@ -55,11 +55,16 @@ bool RegisterClasses() noexcept {
     return true;
 }
 
-// A window of the layer: one of its classes, or a platform control it subclassed.
+bool IsOwnClassWindow(HWND window) {
+    const auto atom = window != nullptr ? static_cast<ATOM>(::GetClassLongPtrA(window, GCW_ATOM)) : ATOM{0};
+    return atom != 0 && std::find(std::begin(g_classAtoms), std::end(g_classAtoms), atom) != std::end(g_classAtoms);
+}
+
+// A window of the layer: one of its classes, or a platform control it made
+// inside one (it puts no other child there). GetWindowSubclass would tell
+// too, but 64-bit MinGW has no import of it.
 bool IsLayerWindow(HWND window) {
-    const auto atom = static_cast<ATOM>(::GetClassLongPtrA(window, GCW_ATOM));
-    return (atom != 0 && std::find(std::begin(g_classAtoms), std::end(g_classAtoms), atom) != std::end(g_classAtoms)) ||
-           ::GetWindowSubclass(window, ControlSubclassProc, 1, nullptr);
+    return IsOwnClassWindow(window) || IsOwnClassWindow(::GetAncestor(window, GA_PARENT));
 }
 
 // The layer's controls send their WM_COMMAND and WM_NOTIFY; a posted one

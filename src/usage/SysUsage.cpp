@@ -1,6 +1,7 @@
 #include "usage/SysUsage.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -10,14 +11,26 @@
 namespace pelorin {
 namespace {
 
-// Information classes and the buffer lengths the 32-bit platform expects.
+// SystemBasicInformation as the platform lays it out for this program's width
+// (the SDKs name its fields differently): its pointer-sized fields move the
+// processor count of a 64-bit record, and the platform wants its exact length.
+struct BasicInformation {
+    ULONG reserved[7];
+    ULONG_PTR lowestUserAddress;
+    ULONG_PTR highestUserAddress;
+    ULONG_PTR activeProcessors;
+    CCHAR numberOfProcessors;
+};
+static_assert(sizeof(BasicInformation) == (sizeof(void*) == 8 ? 64 : 44));
+static_assert(offsetof(BasicInformation, numberOfProcessors) == (sizeof(void*) == 8 ? 56 : 40));
+
+// Information classes and the buffer lengths the platform expects (the
+// performance and time-of-day records hold no pointer-sized field).
 constexpr ULONG kBasicInformation = 0;
 constexpr ULONG kPerformanceInformation = 2;
 constexpr ULONG kTimeOfDayInformation = 3;
-constexpr ULONG kBasicLength = 44;
 constexpr ULONG kPerformanceLength = 312;
 constexpr ULONG kTimeOfDayLength = 32;
-constexpr std::size_t kProcessorsOffset = 40;   // NumberOfProcessors (a byte)
 constexpr std::size_t kCurrentTimeOffset = 8;   // CurrentTime
 constexpr std::size_t kIdleTimeOffset = 0;      // IdleProcessTime
 
@@ -43,9 +56,9 @@ bool BindQuery(SysUsageState& state) {
 }
 
 bool ReadProcessorCount(SysUsageState& state) {
-    alignas(8) unsigned char basic[kBasicLength] = {};
-    if (state.query(kBasicInformation, basic, kBasicLength, nullptr) != 0) return false;
-    state.processorCount = basic[kProcessorsOffset];
+    BasicInformation basic = {};
+    if (state.query(kBasicInformation, &basic, sizeof basic, nullptr) != 0) return false;
+    state.processorCount = static_cast<unsigned char>(basic.numberOfProcessors);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The file names of the processes Pelorin hides unless "Show Known Processes"
-// is ticked, as its documentation lists them (letter case significant).
+// is ticked, as its documentation lists them (letter case significant), and
+// the 64-bit program's own name, so that it hides itself as Pelorin.exe does.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,7 @@ constexpr std::string_view kKnownNames[] = {
     "iPodService.exe", "AppleMobileDeviceService.exe", "iTunesHelper.exe", "SeaPort.exe", "sqlservr.exe",
     "sqlwriter.exe", "sqlbrowser.exe", "OUTLOOK.EXE", "mdm.exe", "TdmService.exe", "acrotray.exe", "jqs.exe",
     "jusched.exe", "Smc.exe", "SmcGui.exe", "SescLU.exe", "ccApp.exe", "ccSvcHst.exe", "BcmSqlStartupSvc.exe",
+    "Pelorin64.exe",
 };
 inline bool IsKnownName(std::string_view name) { return std::ranges::find(kKnownNames, name) != std::end(kKnownNames); }
 

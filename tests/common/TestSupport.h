@@ -3,10 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <psapi.h>
 #include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -152,6 +154,39 @@ private:
 inline int SoakCount(int normal, int soak) {
     char value[8] = {};
     return ::GetEnvironmentVariableA("PELORIN_SOAK", value, sizeof value) && value[0] == '1' ? soak : normal;
+}
+
+// Private bytes of this process (PagefileUsage: PrivateUsage is never filled
+// in under Wine); 0 on failure.
+inline std::uint64_t OwnPrivateBytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : 0;
+}
+
+// Open handles of this process as the system's process list counts them
+// (GetProcessHandleCount answers 0 under Wine); 0 on failure.
+inline unsigned long OwnHandleCount() {
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return 0;
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG needed = 0;
+    if (query(5, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return 0;
+    // The fields this needs of a SYSTEM_PROCESS_INFORMATION entry of this width.
+    const bool wide = sizeof(void*) == 8;
+    for (std::size_t offset = 0;;) {
+        const unsigned char* entry = buffer.data() + offset;
+        ULONG next = 0, handles = 0;
+        std::uintptr_t pid = 0;
+        std::memcpy(&next, entry, sizeof next);
+        std::memcpy(&pid, entry + (wide ? 80 : 68), sizeof pid);
+        std::memcpy(&handles, entry + (wide ? 96 : 76), sizeof handles);
+        if (pid == ::GetCurrentProcessId()) return handles;
+        if (next == 0) return 0;
+        offset += next;
+    }
 }
 
 }  // namespace pelorin::test

@@ -1,7 +1,7 @@
-// What a user does to processes in the real Pelorin.exe while it refreshes:
-// move the highlight and end the process it shows, find by typing, copy;
-// what it shows of 64-bit processes; and that no other program can make it
-// run code.
+// What a user does to processes in the real program while it refreshes:
+// move the highlight and end the process it shows, find by typing, copy; what
+// it shows of processes of either width; and that no other program can make
+// it run code.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -21,9 +21,11 @@ protected:
         list = pelorin.ProcessList();
     }
     std::string Pid(const test::Child& child) { return std::to_string(child.Pid()); }
-    bool ClickRow(const test::Child& child, bool right = false) { return pelorin.ClickRow(Pid(child), right); }
-    bool TitleNames(const test::Child& child) {
-        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + Pid(child) + " ") != std::string::npos; });
+    bool ClickRow(const std::string& pid, bool right = false) { return pelorin.ClickRow(pid, right); }
+    bool ClickRow(const test::Child& child, bool right = false) { return ClickRow(Pid(child), right); }
+    bool TitleNames(const test::Child& child) { return TitleNames(Pid(child)); }
+    bool TitleNames(const std::string& pid) {
+        return test::WaitUntil([&] { return Text(pelorin.Window()).find("PID: " + pid + " ") != std::string::npos; });
     }
     std::string SelectedPid() {  // read with the rows
         int selected = -1;
@@ -74,19 +76,19 @@ TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteNeverEndsPelorinItself) {
     ASSERT_TRUE(pelorin.ClickCheckBox("Show Known Processes"));
     ASSERT_TRUE(test::WaitUntil([&] { return Find(Rows(list), own) >= 0; }));
     ASSERT_TRUE(ClickRow(children[0]));
-    ASSERT_TRUE(pelorin.Type("pelorin."));
-    ASSERT_TRUE(test::WaitUntil([&] { return Text(pelorin.Window()) == "Pelorin - Selected PID: " + own + " [Pelorin.exe]"; }));
+    ASSERT_TRUE(pelorin.Type(LowerCaseAscii(std::string(kProgram).substr(0, 8))));  // "pelorin." or "pelorin6"
+    ASSERT_TRUE(test::WaitUntil([&] { return Text(pelorin.Window()) == "Pelorin - Selected PID: " + own + " [" + kProgram + "]"; }));
     ASSERT_TRUE(pelorin.Press({VK_DELETE}));
     const HWND box = pelorin.WaitMessageBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(Pelorin::MessageText(box), "Failed to kill task: \"Pelorin.exe\" PID: " + own);
+    EXPECT_EQ(Pelorin::MessageText(box), "Failed to kill task: \"" + std::string(kProgram) + "\" PID: " + own);
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
 }
 
 TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     ::OpenClipboard(nullptr), ::EmptyClipboard(), ::CloseClipboard();
-    ASSERT_TRUE(ClickRow(children[0]));
+    ASSERT_TRUE(ClickRow(Pid(children[0])));
     ASSERT_TRUE(pelorin.Press({VK_CONTROL, 'C'}));
     ASSERT_TRUE(test::WaitUntil([&] { return !ClipboardText().empty(); }));
     Row cells;
@@ -98,28 +100,50 @@ TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
     for (int column : {0, 1, 4, 5, 6}) EXPECT_EQ(cells[column], row[column]) << column;
 }
 
-// Wine's own services are 64-bit, as most processes are on 64-bit Windows.
-TEST(SixtyFourBit, ProcessesShowTheirImagePathsAndTheirStringsFromTheNativeSystemFolder) {
-    SettingsGuard settings;
-    const std::string installed = "C:\\windows\\sysnative\\pelorin_child64.exe";
-    if (!::CopyFileA(test::FixturePath("pelorin_child64.exe").c_str(), installed.c_str(), FALSE))
-        GTEST_SKIP() << "no 64-bit fixture";
-    test::Child child;
-    ASSERT_TRUE(child.StartProgram(installed));
-    Pelorin pelorin;
-    ASSERT_TRUE(pelorin.Start());
+// Wine's services are 64-bit: the 64-bit build walks their modules, the 32-bit
+// one shows their image. A child of the other width runs from its width's system
+// folder: a 64-bit one's strings are read through the native folder by the
+// 32-bit build; the 64-bit build lists a 32-bit one's modules, SysWOW64's too.
+TEST_F(Actions, ProcessesOfEitherWidthShowTheirStringsAndModulesAndEndByKillTask) {
+    const std::string child = kWideDriver ? "pelorin_child32.exe" : "pelorin_child64.exe";
+    const std::string folder = kWideDriver ? "c:\\windows\\syswow64\\" : "c:\\windows\\system32\\";
+    const std::string installed = (kWideDriver ? folder : "C:\\windows\\sysnative\\") + child;
+    const HWND modules = pelorin.Controls(WC_LISTVIEWA).at(1);
+    const auto shownModules = [&] {  // once the list holds the rows its header counts
+        std::vector<Row> rows;
+        test::WaitUntil([&] { return !(rows = Rows(modules)).empty() && Headers(modules).at(0) == "Modules Count: " + std::to_string(rows.size()); });
+        for (Row& row : rows) row[1] = LowerCaseAscii(row[1]);
+        return rows;
+    };
+    const auto rows = Rows(list);
+    const std::string servicePid = rows.at(static_cast<std::size_t>(Find(rows, "winedevice.exe", 0))).at(1);
+    ASSERT_TRUE(ClickRow(servicePid) && TitleNames(servicePid));
+    auto shown = shownModules();
+    EXPECT_GE(shown.size(), kWideDriver ? 5u : 1u);
+    EXPECT_GE(Find(shown, "c:\\windows\\system32\\" + std::string(kWideDriver ? "ntdll.dll" : "winedevice.exe")), 0);
+
+    if (!::CopyFileA(test::FixturePath(child).c_str(), installed.c_str(), FALSE)) GTEST_SKIP() << "no child of the other width";
+    test::Child other;
+    ASSERT_TRUE(other.StartProgram(installed));
     ASSERT_TRUE(pelorin.ClickCheckBox("More Info"));
+    const Row expected = {child, folder + child, kWideDriver ? "Pelorin 32-bit Fixture" : "Pelorin 64-bit Fixture", "Marrowby Test Works"};
     Row row;
-    ASSERT_TRUE(test::WaitUntil([&] {
-        const auto rows = Rows(pelorin.ProcessList());
-        const int r = Find(rows, std::to_string(child.Pid()));
-        return r >= 0 && !(row = rows[static_cast<std::size_t>(r)])[5].empty() && row[5] != "--";
-    }, 5000)) << (row.empty() ? "" : row[4] + " / " + row[5]);
-    EXPECT_EQ(LowerCaseAscii(row[4]), "c:\\windows\\system32\\pelorin_child64.exe");
-    EXPECT_EQ(row[5], "Pelorin 64-bit Fixture");
-    for (const Row& r : Rows(pelorin.ProcessList()))
-        if (r[0] == "winedevice.exe" || r[0] == "plugplay.exe") { EXPECT_EQ(LowerCaseAscii(r[4]), "c:\\windows\\system32\\" + r[0]); }
-    child.Kill();
+    EXPECT_TRUE(test::WaitUntil([&] {
+        const auto now = Rows(list);
+        const int r = Find(now, Pid(other));
+        return r >= 0 && (row = {now[r][0], LowerCaseAscii(now[r][4]), now[r][5], now[r][6]}) == expected;
+    })) << ::testing::PrintToString(row);
+    ASSERT_TRUE(ClickRow(Pid(other)) && TitleNames(Pid(other)));
+    shown = shownModules();
+    EXPECT_EQ(shown.at(0), expected);
+    if (kWideDriver) EXPECT_GE(Find(shown, folder + "kernel32.dll"), 0);
+    else EXPECT_EQ(shown.size(), 1u);
+    // Kill Task ends the row right-clicked, not the one clicked before.
+    ASSERT_TRUE(ClickRow(Pid(children[0])));
+    ASSERT_TRUE(ClickRow(Pid(other), true));
+    ASSERT_TRUE(pelorin.ChooseKillTask());
+    EXPECT_EQ(other.ExitCode(), 0u);
+    EXPECT_TRUE(children[0].Running());
     ::DeleteFileA(installed.c_str());
 }
 
@@ -139,7 +163,7 @@ TEST_F(Actions, MessagesFromAnotherProgramRunNothingInPelorin) {
         for (const LPARAM pointer : {LPARAM{0x12345678}, reinterpret_cast<LPARAM>(&del), reinterpret_cast<LPARAM>(inPelorin.at)})
             Ask(window, WM_NOTIFY, 0, pointer, 2000), ::PostMessageA(window, WM_NOTIFY, 0, pointer);
     for (UINT id = 1; id <= 4000; ++id) ::PostMessageA(pelorin.Window(), WM_COMMAND, id, 0);
-    // The same address in every 32-bit process: called, it would end Pelorin with code 77.
+    // The same address in every process of one width: called, it would end Pelorin with code 77.
     const auto exitProcess = reinterpret_cast<WPARAM>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "ExitProcess"));
     for (const auto& [window, message, wParam, lParam] :
          {std::tuple{app, 0x8FFEu, exitProcess, LPARAM{77}}, {app, 0x8FFFu, WPARAM{0}, LPARAM{0x12345678}},

@@ -1,6 +1,8 @@
-// Drives the real Pelorin.exe from a separate process, as a user and other
+// Drives the real program from a separate process, as a user and other
 // programs meet it: a private copy in a folder of its own, its window and
 // lists read from outside, real input on the display, its settings key.
+// The program is Pelorin.exe for a 32-bit driver, Pelorin64.exe for a 64-bit
+// one: a list view of another process is read with records of its width.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +38,9 @@ constexpr DWORD kCloseLimitMs = CloseWaitMs + 2000;
 const std::optional<DWORD> kExitedWithZero = 0;
 constexpr const char* kCompanyKey = "SOFTWARE\\marrowby";
 constexpr const char* kSettingsKey = "SOFTWARE\\marrowby\\pelorin";
+constexpr bool kWideDriver = sizeof(void*) == 8;
+constexpr const char* kProgram = kWideDriver ? "Pelorin64.exe" : "Pelorin.exe";
+constexpr const char* kOtherProgram = kWideDriver ? "Pelorin.exe" : "Pelorin64.exe";  // built beside it
 
 inline DWORD ProcessOf(HWND window) { DWORD pid = 0; ::GetWindowThreadProcessId(window, &pid); return pid; }
 
@@ -107,6 +112,12 @@ inline HWND HeaderOf(HWND list) { return reinterpret_cast<HWND>(Ask(list, LVM_GE
 inline int ColumnCount(HWND list) { return static_cast<int>(Ask(HeaderOf(list), HDM_GETITEMCOUNT).value_or(0)); }
 inline int Count(HWND list) { return static_cast<int>(Ask(list, LVM_GETITEMCOUNT).value_or(-1)); }
 
+inline Row Headers(HWND list) {
+    LVCOLUMNA column = {};
+    column.mask = LVCF_TEXT;
+    return ReadTexts(list, LVM_GETCOLUMNA, ColumnCount(list), 1, column).value_or(Row());
+}
+
 inline int Selected(HWND list) { return static_cast<int>(Ask(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED).value_or(-2)); }
 
 // Every cell of every row, and the selected row (-1 for none), as one refresh
@@ -159,6 +170,7 @@ inline std::optional<POINT> RowPoint(HWND list, int row, int column = 0) {
     const HWND target = row < 0 ? HeaderOf(list) : list;
     const UINT message = row < 0 ? HDM_GETITEMRECT : LVM_GETITEMRECT;
     RECT r = {LVIR_BOUNDS, 0, 0, 0};
+    if (row >= 0) Ask(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);  // scrolled to, if below the page
     const Remote remote(list, sizeof r);
     if (!remote.Write(&r) || !Ask(target, message, row < 0 ? column : row, reinterpret_cast<LPARAM>(remote.at)).value_or(0) ||
         !remote.Read(&r))
@@ -230,13 +242,13 @@ enum class Marker { None, File };  // whether a "testing.log" file stands beside
 
 class Pelorin {
 public:
-    explicit Pelorin(Marker marker = Marker::None) : marker_(marker) {}
+    explicit Pelorin(Marker marker = Marker::None, const char* program = kProgram) : marker_(marker), program_(program) {}
 
-    // Copies Pelorin.exe beside the marker and starts it; with wait, true once
+    // Copies the program beside the marker and starts it; with wait, true once
     // the main window shows the first rows of its process list.
     bool Start(bool wait = true) {
-        const std::string exe = folder_.File("Pelorin.exe"), marker = folder_.File("testing.log");
-        if (!::CopyFileA(test::FixturePath("Pelorin.exe").c_str(), exe.c_str(), FALSE) ||
+        const std::string exe = folder_.File(program_), marker = folder_.File("testing.log");
+        if (!::CopyFileA(test::FixturePath(program_).c_str(), exe.c_str(), FALSE) ||
             (marker_ == Marker::File && !UniqueHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))) ||
             !process_.StartProgram(exe, "", folder_.Path()))
             return false;
@@ -249,6 +261,7 @@ public:
                          test::WaitUntil([&] { return Count(ProcessList()) > 0; }, 15000));
     }
     HWND Window() const { return form_; }
+    DWORD Pid() const { return process_.Pid(); }
     std::optional<DWORD> ExitCode(DWORD timeoutMs) const { return process_.ExitCode(timeoutMs); }
     bool Close() const { return ::PostMessageA(form_, WM_CLOSE, 0, 0) != FALSE; }
 
@@ -319,6 +332,7 @@ public:
         });
     }
     HWND WaitPopupMenu() const { return OwnWindow("#32768", 5000); }
+    bool ShownWindow() const { return OwnWindow(nullptr) != nullptr; }  // any, shown now
     HWND WaitMessageBox() const { return OwnWindow("#32770", 5000); }
     static std::string MessageText(HWND box) { return Text(::GetDlgItem(box, 0xFFFF)); }
 
@@ -386,6 +400,7 @@ private:
     }
 
     Marker marker_;
+    const char* program_;
     test::TempFolder folder_;  // declared first: the process ends before it goes
     test::Child process_;
     HWND form_ = nullptr;

@@ -1,5 +1,6 @@
-// The real Pelorin.exe as a user meets it: what its list and labels show,
-// test mode, a second start, and every way it is closed.
+// The real program as a user meets it: what its list and labels show,
+// test mode, a second start, and every way it is closed with the settings it
+// saves, there at the next start.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -71,6 +72,8 @@ TEST(ProcessList, ShowsTheSnapshotLessKnownProcessesAndAChildsMemoryAndPath) {
         problems = Mismatches(rows, before, Snapshot());
     }
     EXPECT_EQ(problems, "");
+    EXPECT_EQ(Find(rows, std::to_string(pelorin.Pid())), -1) << "lists itself";
+
     const int r = Find(rows, std::to_string(big.Pid()));
     ASSERT_GE(r, 0);
     const Row& child = rows[r];
@@ -107,15 +110,13 @@ TEST(TestMode, AFileNamedTestingLogShowsTheStatusPanelAndTheTestButton) {
     EXPECT_TRUE(test::WaitUntil([&] { return shows(panel, {400, 50}, RGB(192, 192, 192)) && shows(close, {1, 12}, RGB(0, 128, 0)); }));
 }
 
-TEST(SingleInstance, ASecondStartEndsAtOnceBringsTheFirstForwardAndLeavesTheSettings) {
+TEST(SingleInstance, ASecondStartOfEitherBuildEndsAtOnceBringsTheFirstForwardAndLeavesTheSettings) {
     SettingsGuard settings;
     Pelorin first;
     ASSERT_TRUE(first.Start());
     // The user works in another window in front of it.
     const UniqueWindow other(::CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 150, 100, 600, 500,
                                                nullptr, nullptr, nullptr, nullptr));
-    ::SetForegroundWindow(other.Get());
-    ASSERT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == other.Get(); }));
     const auto all = [] {
         return std::vector{Setting("frmleft"), Setting("frmtop"), Setting("frmWidth"), Setting("frmHeight"), Setting("StayOnTop"),
                            Setting("pelorinno")};
@@ -123,14 +124,22 @@ TEST(SingleInstance, ASecondStartEndsAtOnceBringsTheFirstForwardAndLeavesTheSett
     const auto before = all();
     ASSERT_EQ(before.back(), static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(first.Window()))) << "pelorinno";
 
-    Pelorin second;
-    ASSERT_TRUE(second.Start(false));
-    EXPECT_TRUE(test::WaitUntil([&] { return second.ExitCode(0).has_value(); }, 30000));  // as long as a first start
-    EXPECT_EQ(second.ExitCode(0), kExitedWithZero);
-    EXPECT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == first.Window(); }));
-    EXPECT_EQ(all(), before);
-    EXPECT_FALSE(first.ExitCode(0).has_value());
+    for (const char* program : {kProgram, kOtherProgram}) {
+        ::SetForegroundWindow(other.Get());
+        ASSERT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == other.Get(); }));
+        Pelorin second(Marker::None, program);
+        ASSERT_TRUE(second.Start(false)) << program;
+        bool shown = false;  // a window of its own, seen while it ran
+        EXPECT_TRUE(test::WaitUntil([&] { shown = shown || second.ShownWindow(); return second.ExitCode(0).has_value(); }, 30000));  // as long as a first start
+        EXPECT_FALSE(shown) << program;
+        EXPECT_EQ(second.ExitCode(0), kExitedWithZero) << program;
+        EXPECT_TRUE(test::WaitUntil([&] { return ::GetForegroundWindow() == first.Window(); })) << program;
+        EXPECT_EQ(all(), before) << program;
+        EXPECT_FALSE(first.ExitCode(0).has_value()) << program;
+    }
 }
+
+bool Topmost(HWND window) { return (::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
 
 // Under Wine, LogPixels is the screen's DPI for programs started while it is
 // set; with DpiScalingVer, a program is unaware of it unless it says
@@ -202,6 +211,7 @@ const char* const kClosePathNames[] = {"CloseLabel", "WmCloseOverThePopup", "Ses
 
 class EveryClose : public ::testing::TestWithParam<int> {};
 
+// The close label's run also ticks "On Top": the next start shows what it saved.
 TEST_P(EveryClose, EndsWithExitCodeZeroInBoundedTimeAndSavesTheSettings) {
     SettingsGuard settings;
     ClearSettings();
@@ -217,7 +227,10 @@ TEST_P(EveryClose, EndsWithExitCodeZeroInBoundedTimeAndSavesTheSettings) {
     };
 
     switch (path) {
-    case CloseLabel: ASSERT_TRUE(pelorin.Click(pelorin.Control("PelorinStatic", " X"))); break;
+    case CloseLabel:
+        ASSERT_TRUE(pelorin.ClickCheckBox("On Top"));
+        ASSERT_TRUE(pelorin.Click(pelorin.Control("PelorinStatic", " X")));
+        break;
     case WmCloseOverThePopup: ASSERT_TRUE(openPopupBelowTheRows()); break;
     case WmCloseOverTheKillMessage: {
         // No row was clicked: Kill Task has no process.
@@ -240,6 +253,12 @@ TEST_P(EveryClose, EndsWithExitCodeZeroInBoundedTimeAndSavesTheSettings) {
     if (path != CloseLabel && path != SessionEnd && path != WmQuit) { ASSERT_TRUE(pelorin.Close()); }
     EXPECT_EQ(pelorin.ExitCode(kCloseLimitMs), kExitedWithZero);
     EXPECT_EQ(SavedPlacement(), placed);
+    if (path != CloseLabel) return;
+    Pelorin next(Marker::File);
+    ASSERT_TRUE(next.Start());
+    EXPECT_EQ(PlacementOf(next.Window()), placed);
+    EXPECT_TRUE(Topmost(next.Window()) && next.Checked("On Top"));
+    EXPECT_EQ(Setting("pelorinno"), static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(next.Window())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Pelorin, EveryClose, ::testing::Range(0, int{kClosePaths}),

@@ -119,6 +119,22 @@ TEST_F(Refresh, AHeaderClickOrdersTheRowsOfEveryLaterRefresh) {
     EXPECT_EQ(GetItemText(state.lvProcesses, CurrentIndex(state.lvProcesses), 1), "300");
 }
 
+// The real machine, "More Info" ticked: nothing may pile up over many refreshes.
+TEST_F(Refresh, RepeatedRefreshesLeaveHandlesAndPrivateMemoryWhereTheyWere) {
+    state.source = state.platformSource.get();
+    SetChecked(state.chkMoreInfo, true);
+    for (int i = 0; i < 50; ++i) RefreshProcessList(state);
+    const unsigned long handles = test::OwnHandleCount();
+    const std::uint64_t bytes = test::OwnPrivateBytes();
+    const int rounds = test::SoakCount(300, 5000);
+    for (int i = 0; i < rounds; ++i) RefreshProcessList(state);
+    std::printf("| Refresh soak | refreshes, handles before/after, private KB before/after | %d, %lu/%lu, %llu/%llu |\n",
+                rounds, handles, test::OwnHandleCount(), bytes / 1024, test::OwnPrivateBytes() / 1024);
+    EXPECT_GT(ItemCount(state.lvProcesses), 0);
+    EXPECT_LE(test::OwnHandleCount(), handles + 2);
+    EXPECT_LE(test::OwnPrivateBytes(), bytes + 256 * 1024);
+}
+
 // The loop with "No Refresh" ticked keeps the list and the counts of its last
 // refresh, pass after pass; unticked, the next pass rebuilds the list.
 TEST(RefreshLoop, NoRefreshFreezesTheListAndTheCountsUntilUnticked) {

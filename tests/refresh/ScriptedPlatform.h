@@ -18,10 +18,11 @@ namespace pelorin::test {
 struct ScriptedProcess {
     std::uint32_t pid = 0;
     std::wstring name;
-    std::uint32_t workingSet = 0;
+    std::uint64_t workingSet = 0;
     std::uint64_t kernel = 0, user = 0, creation = 1;
     std::string path = "C:\\apps\\app.exe";
     bool opens = true;
+    bool otherBitness = false;
 };
 
 struct Script {
@@ -37,26 +38,28 @@ struct Script {
 };
 inline Script script;  // one test at a time
 
-constexpr std::size_t kEntrySize = 184;  // a 32-bit entry without its threads
+// An entry's size and field offsets (without its threads) for the tests' width.
+struct EntryLayout { std::size_t size, nameBuffer, pid, workingSet; };
+constexpr EntryLayout kLayout = sizeof(void*) == 8 ? EntryLayout{256, 64, 80, 144} : EntryLayout{184, 60, 68, 104};
 
-// The list as the 32-bit platform writes it into out: entries, then names,
-// with the name pointers into out itself. Answers the bytes written.
+// The list as the platform of the tests' width writes it into out: entries,
+// then names, with the name pointers into out itself. Answers the bytes written.
 inline std::size_t WriteSystemList(const std::vector<ScriptedProcess>& processes, unsigned char* out) {
-    std::size_t names = processes.size() * kEntrySize;
+    std::size_t names = processes.size() * kLayout.size;
     for (std::size_t i = 0; i < processes.size(); ++i) {
         const ScriptedProcess& p = processes[i];
-        unsigned char* e = out + i * kEntrySize;
-        std::memset(e, 0, kEntrySize);
-        const ULONG next = i + 1 < processes.size() ? kEntrySize : 0;
+        unsigned char* e = out + i * kLayout.size;
+        std::memset(e, 0, kLayout.size);
+        const ULONG next = i + 1 < processes.size() ? kLayout.size : 0;
         const auto put = [e](std::size_t at, const auto& value) { std::memcpy(e + at, &value, sizeof value); };
         put(0, next);
         put(32, p.creation);
         put(40, p.user);
         put(48, p.kernel);
         put(56, static_cast<USHORT>(p.name.size() * 2));
-        put(60, reinterpret_cast<std::uintptr_t>(out + names));
-        put(68, static_cast<std::uintptr_t>(p.pid));
-        put(104, static_cast<SIZE_T>(p.workingSet));
+        put(kLayout.nameBuffer, reinterpret_cast<std::uintptr_t>(out + names));
+        put(kLayout.pid, static_cast<std::uintptr_t>(p.pid));
+        put(kLayout.workingSet, static_cast<SIZE_T>(p.workingSet));
         std::memcpy(out + names, p.name.data(), p.name.size() * 2);
         names += p.name.size() * 2 + 2;
     }
@@ -110,7 +113,7 @@ inline const ProcessPlatform& ScriptedPlatform() {
             script.now += script.readCost;
             return ScriptedOf(h).path;
         },
-        [](HANDLE) { return false; },  // every process of this program's width
+        [](HANDLE h) { return ScriptedOf(h).otherBitness; },
         [](const std::string& path, FileStamp& stamp) {
             const auto it = script.stamps.find(path);
             return it != script.stamps.end() && (stamp = it->second, true);

@@ -27,13 +27,14 @@ TEST(SystemList, EveryEntryAndNameMustLieInWhatTheCallReturned) {
         std::vector<std::string> names;
     } cases[] = {
         {"whole", [](auto&, auto&) {}, true, {"[System Process]", "System", cut}},
-        {"cut inside an entry", [](auto&, std::size_t& n) { n = test::kEntrySize * 2 + 10; }, false, {}},
-        {"an offset that does not lead on", [](auto& b, auto&) { b[test::kEntrySize] = 1; }, false, {}},
+        {"cut inside an entry", [](auto&, std::size_t& n) { n = test::kLayout.size * 2 + 10; }, false, {}},
+        {"an offset that does not lead on", [](auto& b, auto&) { const ULONG one = 1; std::memcpy(&b[test::kLayout.size], &one, 4); },
+         false, {}},
         {"an offset whose sum wraps round to the start", [](auto& b, auto&) {
-             const ULONG back = 0u - static_cast<ULONG>(test::kEntrySize);
-             std::memcpy(&b[test::kEntrySize], &back, sizeof back);
+             const ULONG back = 0u - static_cast<ULONG>(test::kLayout.size);
+             std::memcpy(&b[test::kLayout.size], &back, sizeof back);
          }, false, {}},
-        {"a name past the length", [](auto& b, auto&) { b[test::kEntrySize + 61] ^= 0x40; }, true,
+        {"a name past the length", [](auto& b, auto&) { b[test::kLayout.size + test::kLayout.nameBuffer + 1] ^= 0x40; }, true,
          {"[System Process]", "", cut}},
     };
     for (const Case& c : cases) {
@@ -49,7 +50,8 @@ TEST(SystemList, EveryEntryAndNameMustLieInWhatTheCallReturned) {
 }
 
 TEST_F(Source, ReadingsComeFromTheListWithItsClockAndPathsAreReadOncePerProcess) {
-    script.processes = {{100, L"a.exe", 4096, 10, 20, 7}, {200, L"b.exe", 8192, 30, 40, 9}};
+    const std::uint64_t large = sizeof(void*) == 8 ? 0x140000000 : 0xFFFFF000;  // pointer-sized: 5 GiB whole in 64-bit
+    script.processes = {{100, L"a.exe", 4096, 10, 20, 7}, {200, L"b.exe", large, 30, 40, 9}};
     script.readCost = 300;
     const auto readAll = [&] {
         source->Snapshot();
@@ -58,7 +60,7 @@ TEST_F(Source, ReadingsComeFromTheListWithItsClockAndPathsAreReadOncePerProcess)
     auto [a, b] = readAll();
     EXPECT_EQ(script.pathReads, 2);
     EXPECT_EQ(b.tick, 1000u);  // the list's moment, however long the path reads took
-    EXPECT_EQ(b.workingSet, 8192u);
+    EXPECT_EQ(b.workingSet, large);
     EXPECT_EQ(b.times.kernel, 30u);
     EXPECT_EQ(b.imagePath, "C:\\apps\\app.exe");
     readAll();
@@ -82,6 +84,10 @@ TEST_F(Source, AProcessThatRefusesShowsNothingAndIsAskedAgain) {
     script.processes[0].opens = true;
     source->Snapshot();
     EXPECT_EQ(source->Read(100).imagePath, "C:\\apps\\app.exe");
+    // A path of the other width not given yet: only a 32-bit build never asks again.
+    script.processes = {{200, L"b.exe", 0, 0, 0, 7, "-", true, true}};
+    source->Snapshot(), source->Read(200), script.processes[0].path = "C:\\apps\\b.exe", source->Snapshot();
+    EXPECT_EQ(source->Read(200).imagePath, sizeof(void*) == 8 ? "C:\\apps\\b.exe" : "-");
 }
 
 TEST_F(Source, WithoutTheListEachProcessIsOpenedAndItsClockReadAfterItsTimes) {

@@ -200,16 +200,6 @@ TEST_F(Clicks, AClickShowsTheProcessInTheTitleAndListsItsModules) {
     EXPECT_EQ(ModuleNames().at(0), "ui_tests.exe");
 }
 
-TEST_F(Clicks, ASixtyFourBitProcessShowsItsImageAsItsModule) {
-    test::Child child;
-    if (::GetFileAttributesA(test::FixturePath("pelorin_child64.exe").c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no 64-bit compiler";
-    ASSERT_TRUE(child.StartProgram(test::FixturePath("pelorin_child64.exe")));
-    ASSERT_TRUE(test::WaitUntil([&] { return Refresh(), RowOf(child.Pid()) >= 0; }));
-    Click(RowOf(child.Pid()));
-    EXPECT_EQ(ModuleNames(), std::vector<std::string>{"pelorin_child64.exe"});
-    EXPECT_EQ(GetColumnText(w.form.lvModules, 0), "Modules Count: 1");
-}
-
 // The popup's second item, " ----", is an item of its own that does nothing;
 // a click on a row whose path names no real file changes the title only.
 TEST_F(Clicks, TheSecondMenuItemAndARowWithASystemPathLeaveTheModulesAsTheyWere) {

@@ -41,9 +41,12 @@ const std::int64_t passes[][2] = {
     {10000000, 1}, {20000000, 30000001}, {30000000, 50000001}, {30000000, 50000001}, {40000000, 89840001}};
 struct Script { LONG basicStatus; std::size_t next = 0; SysUsageState state{}; std::string lines{}; } *script = nullptr;
 
-LONG WINAPI ScriptedQuery(ULONG infoClass, void* buffer, ULONG, ULONG*) {
+constexpr ULONG kBasicLength = sizeof(void*) == 8 ? 64 : 44, kProcessorsAt = sizeof(void*) == 8 ? 56 : 40;  // by width
+
+LONG WINAPI ScriptedQuery(ULONG infoClass, void* buffer, ULONG length, ULONG*) {
     auto* bytes = static_cast<unsigned char*>(buffer);
-    if (infoClass == 0) { bytes[40] = 4; return script->basicStatus; }  // 4 processors
+    if (infoClass == 0 && length != kBasicLength) return static_cast<LONG>(0xC0000004);  // as the platform answers
+    if (infoClass == 0) { bytes[kProcessorsAt] = 4; return script->basicStatus; }  // 4 processors
     if (script->next >= std::size(passes)) return static_cast<LONG>(0xC0000001);
     if (infoClass == 3) std::memcpy(bytes + 8, &passes[script->next][0], 8);
     if (infoClass == 2) std::memcpy(bytes, &passes[script->next++][1], 8);
