@@ -55,6 +55,12 @@ TEST_P(Highlight, IsTheProcessTheTitleNamesAndTheKillEnds) {
         ASSERT_GE(listed.size(), 2u);
         ASSERT_TRUE(ClickRow(*listed[0]) && TitleNames(*listed[0]));
         if (kill == VK_RBUTTON) {
+            // " ----" ends nothing and leaves the title; "Kill Task" ends the row right-clicked.
+            ASSERT_TRUE(ClickRow(*listed[1], true) && pelorin.ChooseMenuItem(1));
+            // Once the popup is gone and Pelorin answers, a kill would have begun.
+            ASSERT_TRUE(test::WaitUntil([&] { return !pelorin.WaitPopupMenu(0); }) && Ask(pelorin.Window(), WM_NULL));
+            EXPECT_FALSE(listed[1]->ExitCode(1000).has_value()) << "ended by \" ----\"";
+            EXPECT_TRUE(TitleNames(*listed[1]));
             ASSERT_TRUE(ClickRow(*listed[1], true) && pelorin.ChooseKillTask());
         } else {
             ASSERT_TRUE(pelorin.Press({VK_DOWN}) && TitleNames(*listed[1]));

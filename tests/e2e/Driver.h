@@ -304,12 +304,15 @@ public:
         const bool before = Checked(caption);
         return Click(Control("Button", caption)) && test::WaitUntil([&] { return Checked(caption) != before; });
     }
-    bool ChooseKillTask() const {  // the first item of the open popup
+    // An item of the open popup: 0 "Kill Task", 1 " ----". Two items of one
+    // height: the first one's middle is a quarter down, the second's three.
+    bool ChooseMenuItem(int item) const {
         const HWND popup = WaitPopupMenu();
         RECT r = {};
-        // Two items of one height: the first one's middle is a quarter down.
-        return popup != nullptr && ::GetWindowRect(popup, &r) && Click({(r.left + r.right) / 2, (3 * r.top + r.bottom) / 4});
+        return popup != nullptr && ::GetWindowRect(popup, &r) &&
+               Click({(r.left + r.right) / 2, ((3 - 2 * item) * r.top + (1 + 2 * item) * r.bottom) / 4});
     }
+    bool ChooseKillTask() const { return ChooseMenuItem(0); }
     // Keys pressed together, in order, then let go (Ctrl+C is {VK_CONTROL, 'C'}).
     bool Press(std::initializer_list<WORD> keys) const {
         if (!ComeForward()) return false;
@@ -331,7 +334,7 @@ public:
             return key != -1 && ((key & 0x100) ? Press({VK_SHIFT, vk}) : Press({vk}));
         });
     }
-    HWND WaitPopupMenu() const { return OwnWindow("#32768", 5000); }
+    HWND WaitPopupMenu(DWORD waitMs = 5000) const { return OwnWindow("#32768", waitMs); }
     bool ShownWindow() const { return OwnWindow(nullptr) != nullptr; }  // any, shown now
     HWND WaitMessageBox() const { return OwnWindow("#32770", 5000); }
     static std::string MessageText(HWND box) { return Text(::GetDlgItem(box, 0xFFFF)); }
