@@ -378,8 +378,13 @@ private:
         return ComeForward() && test::WaitUntil([&] {
             const std::optional<POINT> screen = where();
             POINT at = {};
-            return screen && ::SetCursorPos(screen->x, screen->y) && ::GetCursorPos(&at) && same(at, screen) &&
-                   Own(::WindowFromPoint(at)) && same(where(), screen);
+            if (!screen || !::SetCursorPos(screen->x, screen->y) || !::GetCursorPos(&at) || !same(at, screen)) return false;
+            // A tip that a cell shows while the cursor rests on it would take
+            // the press: the cursor leaves and comes back, as a hand would.
+            char name[32] = {};
+            const HWND under = ::WindowFromPoint(at);
+            if (::GetClassNameA(under, name, sizeof name) && std::strcmp(name, TOOLTIPS_CLASSA) == 0) return !::SetCursorPos(0, 0);
+            return Own(under) && same(where(), screen);
         });
     }
     static bool Mouse(DWORD flags) {  // a button or a move where the cursor is
