@@ -69,11 +69,11 @@ TEST(Rules, AModulePathLongerThanMaxPathIsListedAndReadWhole) {
                 ::CopyFileW(LongPathForm(test::FixturePath("pelorin_fixture_known.dll")).c_str(), LongPathForm(path).c_str(), FALSE));
     const HMODULE module = ::LoadLibraryW(LongPathForm(path).c_str());
     const auto modules = ListProcessModules(0);
-    ::FreeLibrary(module);
-    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [&](const ModuleRecord& m) { return m.path == path && m.name == "long.dll"; }));
     FileStamp stamp;
-    EXPECT_TRUE(FileExists(path) && RealProcessPlatform().fileStamp(path, stamp)) << ::GetLastError();
+    EXPECT_TRUE(FileExists(path) && RealProcessPlatform().fileStamp(path, stamp));
     EXPECT_EQ(ReadVersionString(path, "FileDescription"), "Pelorin Fixture Module");
+    ::FreeLibrary(module), ::DeleteFileW(LongPathForm(path).c_str()), ::RemoveDirectoryW(LongPathForm(directory).c_str());  // beyond the folder's own removal
+    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [&](const ModuleRecord& m) { return m.path == path && m.name == "long.dll"; }));
 }
 
 }  // namespace
