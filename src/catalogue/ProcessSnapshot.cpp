@@ -1,6 +1,8 @@
 #include "catalogue/ProcessSnapshot.h"
 
 #include <algorithm>
+#include <cwchar>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,14 +21,12 @@ constexpr DWORD SnapModules32 = 0x10;  // TH32CS_SNAPMODULE32
 // A 64-bit program asks for a 32-bit process's own modules as well as the
 // 64-bit ones the system maps into it.
 constexpr DWORD ModuleSnapshotFlags = SnapModules | (Is64BitBuild ? SnapModules32 : 0);
-constexpr DWORD ModulePathCapacity = MAX_PATH;  // as MODULEENTRY32 holds it
-constexpr DWORD ImagePathCapacity = 260;
-constexpr DWORD FullImagePathCapacity = 32768;  // the longest path the system has
+constexpr DWORD FullPathCapacity = 32768;  // the longest path the system has
 constexpr DWORD QueryLimitedAccess = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 
-// QueryFullProcessImageNameA, which kernel32 has from Vista on.
+// QueryFullProcessImageNameW, which kernel32 has from Vista on.
 struct ImageNameBinding {
-    decltype(&::QueryFullProcessImageNameA) queryFullProcessImageName;
+    decltype(&::QueryFullProcessImageNameW) queryFullProcessImageName;
 };
 
 constinit LazyBinding<ImageNameBinding> imageName;
@@ -35,7 +35,7 @@ bool FillImageName(const ModuleApi& api, ImageNameBinding& t) noexcept {
     const HMODULE kernel = api.getModuleHandle("kernel32.dll");
     if (!kernel) return false;
     t.queryFullProcessImageName =
-        LookUpEntry<decltype(t.queryFullProcessImageName)>(api, kernel, "QueryFullProcessImageNameA");
+        LookUpEntry<decltype(t.queryFullProcessImageName)>(api, kernel, "QueryFullProcessImageNameW");
     return true;
 }
 constexpr UINT WindowsFolderCapacity = 261;
@@ -56,6 +56,27 @@ bool FillModuleList(const ModuleApi& api, ModuleListBinding& t) noexcept {
 
 std::string FileNameOf(const std::string& path) { return CopyFrom(path, LastDelimiterPos("\\", path) + 1); }
 
+template <std::size_t N>
+std::wstring_view Field(const wchar_t (&field)[N]) { return std::wstring_view(field, ::wcsnlen(field, N)); }
+
+// The path of a module of the process (null: its image) as its loader holds
+// it, whole whatever its length; empty when it cannot be read.
+std::wstring ModuleFileName(HANDLE process, HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = pelorin::GetModuleFileNameExW(process, module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        // A longer path comes back cut to the buffer, and still "succeeds"
+        // (older systems leave it without a terminator).
+        if (length < path.size() - 1) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= FullPathCapacity) return std::wstring();
+        path.assign(FullPathCapacity, L'\0');
+    }
+}
+
 // Every module of a process by PSAPI's list, 32-bit ones included; none when
 // it cannot be read.
 std::vector<ModuleRecord> EnumeratedModules(HANDLE process) {
@@ -73,10 +94,9 @@ std::vector<ModuleRecord> EnumeratedModules(HANDLE process) {
     }
     handles.resize(std::min<std::size_t>(handles.size(), needed / sizeof(HMODULE)));
     for (const HMODULE module : handles) {
-        char path[ModulePathCapacity] = {};
-        if (pelorin::GetModuleFileNameEx(process, module, path, ModulePathCapacity) == 0) continue;
         ModuleRecord record;
-        record.path = StringFromBuffer(path, ModulePathCapacity);
+        record.path = AnsiFromWide(ModuleFileName(process, module));
+        if (record.path.empty()) continue;
         record.name = FileNameOf(record.path);
         modules.push_back(std::move(record));
     }
@@ -120,32 +140,42 @@ bool ProcessSnapshot::Next(SnapshotEntry& entry) {
     }
     SnapshotEntry next;
     next.pid = entry_.th32ProcessID;
-    next.name = StringFromBuffer(entry_.szExeFile, sizeof(entry_.szExeFile));
+    // In UTF-8 a longer name may come cut inside a character, or fill the field.
+    next.name = WholeCharacters(StringFromBuffer(entry_.szExeFile, sizeof(entry_.szExeFile)), sizeof(entry_.szExeFile) - 1);
     entry = std::move(next);
     return true;
 }
 
 ModuleSnapshot::ModuleSnapshot(std::uint32_t pid)
-    : snapshot_(pelorin::CreateToolhelp32Snapshot(ModuleSnapshotFlags, pid)) {}
+    : snapshot_(pelorin::CreateToolhelp32Snapshot(ModuleSnapshotFlags, pid)), pid_(pid) {}
 
 bool ModuleSnapshot::Next(ModuleRecord& module) {
     if (!snapshot_) return false;
     BOOL found;
     if (!started_) {
         started_ = true;
-        entry_ = MODULEENTRY32{};
-        entry_.dwSize = sizeof(MODULEENTRY32);
-        found = pelorin::Module32First(snapshot_.Get(), &entry_);
+        entry_ = MODULEENTRY32W{};
+        entry_.dwSize = sizeof(MODULEENTRY32W);
+        found = pelorin::Module32FirstW(snapshot_.Get(), &entry_);
     } else {
-        found = pelorin::Module32Next(snapshot_.Get(), &entry_);
+        found = pelorin::Module32NextW(snapshot_.Get(), &entry_);
     }
     if (!found) {
         snapshot_.Reset();
         return false;
     }
     ModuleRecord record;
-    record.name = StringFromBuffer(entry_.szModule, sizeof(entry_.szModule));
-    record.path = StringFromBuffer(entry_.szExePath, sizeof(entry_.szExePath));
+    record.name = AnsiFromWide(Field(entry_.szModule));
+    std::wstring_view path = Field(entry_.szExePath);
+    // The entry holds 259 characters of a longer path: the process's loader
+    // has it whole (the same module, if it begins the same).
+    std::wstring whole;
+    if (path.size() >= MAX_PATH - 1) {
+        if (pid_ != 0 && !process_) process_ = OpenQueryHandle(pid_);
+        whole = ModuleFileName(pid_ == 0 ? ::GetCurrentProcess() : process_.Get(), entry_.hModule);
+        if (whole.size() > path.size() && whole.compare(0, path.size(), path) == 0) path = whole;
+    }
+    record.path = AnsiFromWide(path);
     module = std::move(record);
     return true;
 }
@@ -184,22 +214,17 @@ UniqueHandle OpenQueryHandle(std::uint32_t pid) {
 
 std::string ProcessImagePath(HANDLE process) {
     if (!process) return std::string(NoImagePath);
-    char buffer[ImagePathCapacity] = {};
-    // A longer path comes back cut to the buffer, and still "succeeds" (older
-    // systems leave it without a terminator): a path that fills the buffer
-    // is asked of the system whole.
-    const DWORD length = pelorin::GetModuleFileNameEx(process, nullptr, buffer, ImagePathCapacity);
-    if (length != 0 && length < ImagePathCapacity - 1) return StringFromBuffer(buffer, ImagePathCapacity);
-    const ImageNameBinding* t = imageName.Bind(&FillImageName);
-    std::string path(FullImagePathCapacity, '\0');
-    DWORD size = FullImagePathCapacity;
-    if (t && t->queryFullProcessImageName && t->queryFullProcessImageName(process, 0, path.data(), &size) && size > 0 &&
-        size < FullImagePathCapacity) {
-        path.resize(size);
-        return path;
+    std::wstring path = ModuleFileName(process, nullptr);
+    const ImageNameBinding* t = path.empty() ? imageName.Bind(&FillImageName) : nullptr;
+    if (t && t->queryFullProcessImageName) {
+        // Where the process's memory cannot be read (a 64-bit one from the
+        // 32-bit build), the system has the path.
+        path.assign(FullPathCapacity, L'\0');
+        DWORD size = FullPathCapacity;
+        const bool read = t->queryFullProcessImageName(process, 0, path.data(), &size) && size < FullPathCapacity;
+        path.resize(read ? size : 0);
     }
-    // A cut path would name another file.
-    return std::string(NoImagePath);
+    return path.empty() ? std::string(NoImagePath) : AnsiFromWide(path);
 }
 
 void ResetImageNameBinding(const ModuleApi& api) { imageName.Reset(api); }

@@ -47,8 +47,8 @@ private:
 };
 
 struct ModuleRecord {
-    std::string name;  // szModule, at most 256 characters
-    std::string path;  // szExePath, at most 260 characters
+    std::string name;  // szModule, at most 255 characters
+    std::string path;  // the whole path, also one longer than szExePath holds
     std::string versionPath;  // where its version strings are read, when not from path
 };
 
@@ -62,8 +62,10 @@ public:
 
 private:
     UniqueHandle snapshot_;
-    MODULEENTRY32 entry_{};
+    MODULEENTRY32W entry_{};
     bool started_ = false;
+    std::uint32_t pid_ = 0;
+    UniqueHandle process_;  // opened for the first path the entry cuts
 };
 
 // The modules of one process in the platform's order (pid 0: this program).
@@ -82,10 +84,10 @@ UniqueHandle OpenQueryHandle(std::uint32_t pid);
 // when the process cannot be opened or the path cannot be read.
 std::string GetProcessImagePath(std::uint32_t pid);
 // The same through a query handle the caller holds; "-" for an empty handle.
-// GetModuleFileNameEx reads the path from the process's own memory, which a
-// 32-bit program cannot do in a 64-bit process, and cuts a path longer than
-// 259 characters; QueryFullProcessImageNameA (bound at run time, absent
-// before Vista) asks the system instead, for any length.
+// GetModuleFileNameExW reads the path, of any length, from the process's own
+// memory, which a 32-bit program cannot do in a 64-bit process;
+// QueryFullProcessImageNameW (bound at run time, absent before Vista) then
+// asks the system instead.
 std::string ProcessImagePath(HANDLE process);
 // For tests only: forgets the QueryFullProcessImageNameA binding and binds
 // through `api` from now on.

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "support/FastStrings.h"
 #include "support/SystemInfo.h"
 #include "support/VersionInfo.h"
 
@@ -55,19 +56,7 @@ std::uint64_t LargeCount(const LARGE_INTEGER& value) { return static_cast<std::u
 // has none and is named as there.
 std::string AnsiName(const std::wstring& text, std::uint32_t pid) {
     if (text.empty()) return pid == 0 ? "[System Process]" : std::string();
-    const int wide = static_cast<int>(text.size());
-    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return std::string();
-    std::string name(static_cast<std::size_t>(needed), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), wide, name.data(), needed, nullptr, nullptr);
-    std::size_t kept = 0;
-    while (kept < name.size()) {
-        const std::size_t step = ::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(name[kept])) ? 2 : 1;
-        if (kept + step > kFileNameCapacity - 1) break;
-        kept += step;
-    }
-    name.resize(std::min(kept, name.size()));
-    return name;
+    return std::string(WholeCharacters(AnsiFromWide(text), kFileNameCapacity - 1));
 }
 
 std::vector<SnapshotEntry> TakeSnapshot() {
@@ -91,7 +80,7 @@ DWORD PlatformTickCount() { return ::GetTickCount(); }
 
 bool ReadFileStamp(const std::string& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!::GetFileAttributesExW(LongPathForm(path).c_str(), GetFileExInfoStandard, &data)) return false;
     stamp.lastWrite = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                       data.ftLastWriteTime.dwLowDateTime;
     stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

@@ -55,9 +55,9 @@ bool LoadPsapi() { return UsablePsapi() != nullptr; }
 
 const PsapiBinding* BoundPsapi() { return psapi.Peek(); }
 
-DWORD GetModuleFileNameEx(HANDLE process, HMODULE module, LPSTR buffer, DWORD size) {
+DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR buffer, DWORD size) {
     const PsapiBinding* t = UsablePsapi();
-    return t && t->getModuleFileNameEx ? t->getModuleFileNameEx(process, module, buffer, size) : 0;
+    return t && t->getModuleFileNameExW ? t->getModuleFileNameExW(process, module, buffer, size) : 0;
 }
 
 BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters, DWORD size) {

@@ -21,7 +21,7 @@ inline constexpr const char* PsapiModuleName = "PSAPI.dll";
 // leaves its entry null. The plain-named entries are bound to the ANSI
 // exports, so getModuleBaseName == getModuleBaseNameA and likewise for
 // getModuleFileNameEx, getMappedFileName, getDeviceDriverBaseName and
-// getDeviceDriverFileName. Only getModuleFileNameEx and getProcessMemoryInfo
+// getDeviceDriverFileName. Only getModuleFileNameExW and getProcessMemoryInfo
 // are called; the rest are kept for completeness.
 struct PsapiBinding {
     HMODULE psapi;
@@ -55,6 +55,7 @@ struct PsapiBinding {
 // psapi.h maps these names to the A or K32 exports with macros; the wrappers
 // below are meant to carry the plain names.
 #undef GetModuleFileNameEx
+#undef GetModuleFileNameExW
 #undef GetProcessMemoryInfo
 
 namespace pelorin {
@@ -72,8 +73,9 @@ const PsapiBinding* BoundPsapi();
 // Each wrapper calls LoadPsapi first and answers 0 without calling anything
 // when it is false or the wrapper's own entry is null; otherwise the
 // platform's result is passed on unchanged.
-// Calls the export "GetModuleFileNameExA".
-DWORD GetModuleFileNameEx(HANDLE process, HMODULE module, LPSTR buffer, DWORD size);
+// Calls the export "GetModuleFileNameExW": the path in any script, its
+// length in characters whatever the code page.
+DWORD GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR buffer, DWORD size);
 BOOL GetProcessMemoryInfo(HANDLE process, PROCESS_MEMORY_COUNTERS* counters, DWORD size);
 
 // For tests only: forgets the binding (without unloading anything) and binds

@@ -59,14 +59,14 @@ BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
     return t && t->process32Next ? t->process32Next(snapshot, entry) : FALSE;
 }
 
-BOOL Module32First(HANDLE snapshot, MODULEENTRY32* entry) {
+BOOL Module32FirstW(HANDLE snapshot, MODULEENTRY32W* entry) {
     const ToolhelpBinding* t = UsableToolhelp();
-    return t && t->module32First ? t->module32First(snapshot, entry) : FALSE;
+    return t && t->module32FirstW ? t->module32FirstW(snapshot, entry) : FALSE;
 }
 
-BOOL Module32Next(HANDLE snapshot, MODULEENTRY32* entry) {
+BOOL Module32NextW(HANDLE snapshot, MODULEENTRY32W* entry) {
     const ToolhelpBinding* t = UsableToolhelp();
-    return t && t->module32Next ? t->module32Next(snapshot, entry) : FALSE;
+    return t && t->module32NextW ? t->module32NextW(snapshot, entry) : FALSE;
 }
 
 void ResetToolhelpBinding(const ModuleApi& api) { toolhelp.Reset(api); }

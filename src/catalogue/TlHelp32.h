@@ -21,8 +21,8 @@ static_assert(sizeof(MODULEENTRY32) == (Is64BitBuild ? 568 : 548), "ANSI MODULEE
 inline constexpr const char* ToolhelpModuleName = "kernel32.dll";
 
 // kernel32's handle and its 16 Toolhelp entries in lookup order; a missing
-// export leaves its entry null. Only the snapshot, Process32 and Module32
-// entries are called; the rest are kept for completeness.
+// export leaves its entry null. Only the snapshot, the ANSI Process32 and the
+// wide Module32 entries are called; the rest are kept for completeness.
 struct ToolhelpBinding {
     HMODULE kernel;
     decltype(&::CreateToolhelp32Snapshot) createToolhelp32Snapshot;
@@ -61,8 +61,10 @@ const ToolhelpBinding* BoundToolhelp();
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
 BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry);
 BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry);
-BOOL Module32First(HANDLE snapshot, MODULEENTRY32* entry);
-BOOL Module32Next(HANDLE snapshot, MODULEENTRY32* entry);
+// The module walk is wide: names in any script, and a module handle to ask
+// the whole path by when the entry's 260 characters cut it.
+BOOL Module32FirstW(HANDLE snapshot, MODULEENTRY32W* entry);
+BOOL Module32NextW(HANDLE snapshot, MODULEENTRY32W* entry);
 
 // For tests only: forgets the binding and binds through `api` from now on.
 // Must not run while another thread may be inside a wrapper.

@@ -1,10 +1,15 @@
 #include "controls/Label.h"
 
+#include <string>
+
 #include "controls/WindowCore.h"
+#include "support/FastStrings.h"
 
 namespace pelorin {
 namespace {
 
+// Captions are drawn and measured wide: GDI's -A functions keep the system's
+// code page, not the UTF-8 one the program's texts are in.
 void PaintStatic(Control& c) {
     PAINTSTRUCT paint;
     const HDC dc = ::BeginPaint(c.window, &paint);
@@ -21,7 +26,8 @@ void PaintStatic(Control& c) {
         ::SetTextColor(dc, ResolveColor(c.font ? c.font->color : kColorWindowText));
         const UINT format = c.kind == ControlKind::Panel ? (DT_SINGLELINE | DT_NOPREFIX | DT_CENTER | DT_VCENTER)
                                                          : (DT_SINGLELINE | DT_NOPREFIX);
-        ::DrawTextA(dc, c.caption.c_str(), static_cast<int>(c.caption.size()), &r, format);
+        const std::wstring caption = WideFromAnsi(c.caption);
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &r, format);
     }
     ::EndPaint(c.window, &paint);
 }
@@ -49,12 +55,13 @@ SIZE MeasureCaption(Control& c, UINT format) {
     ScopedSelect font(screen.Get(), FontHandle(c));
     if (c.caption.empty()) {
         // An empty caption keeps the height of one line.
-        ::GetTextExtentPoint32A(screen.Get(), " ", 1, &size);
+        ::GetTextExtentPoint32W(screen.Get(), L" ", 1, &size);
         size.cx = 0;
         return size;
     }
     RECT r = {0, 0, 0, 0};
-    ::DrawTextA(screen.Get(), c.caption.c_str(), static_cast<int>(c.caption.size()), &r, format | DT_CALCRECT);
+    const std::wstring caption = WideFromAnsi(c.caption);
+    ::DrawTextW(screen.Get(), caption.c_str(), static_cast<int>(caption.size()), &r, format | DT_CALCRECT);
     size.cx = r.right - r.left;
     size.cy = r.bottom - r.top;
     return size;

@@ -246,7 +246,8 @@ const std::string* ShownCell(const Control& lv, std::int32_t row, std::int32_t c
 
 void CopyText(const std::string* text, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return;
-    const std::size_t n = text ? std::min<std::size_t>(text->size(), static_cast<std::size_t>(size) - 1) : 0;
+    // A text longer than the buffer is cut between characters, never inside one.
+    const std::size_t n = text ? WholeCharacters(*text, static_cast<std::size_t>(size) - 1).size() : 0;
     if (n > 0) std::memcpy(buffer, text->data(), n);
     buffer[n] = '\0';
 }
@@ -384,7 +385,9 @@ void SortByHeader(Control& lv, std::int32_t column) {
     if (selected >= 0) Send(lv.window, LVM_ENSUREVISIBLE, static_cast<WPARAM>(selected), FALSE);
 }
 
-// Ctrl+C: the selected row's cells, tab-separated, as ANSI text.
+// Ctrl+C: the selected row's cells, tab-separated, as Unicode text (the
+// system offers it as ANSI text too), which other programs read right
+// whatever their code page.
 void CopySelectedRow(const Control& lv) {
     const auto row = static_cast<std::int32_t>(Send(lv.window, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     const std::optional<Row> shown = ShownRow(lv, row);
@@ -394,13 +397,15 @@ void CopySelectedRow(const Control& lv) {
         if (column > 0) text += '\t';
         if (static_cast<std::size_t>(column) < shown->cells.size()) text += shown->cells[static_cast<std::size_t>(column)];
     }
+    const std::wstring wide = WideFromAnsi(text);
     if (!::OpenClipboard(lv.window)) return;
     ::EmptyClipboard();
-    if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
-        if (void* bytes = ::GlobalLock(memory)) {
-            std::memcpy(bytes, text.c_str(), text.size() + 1);
+    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        if (void* to = ::GlobalLock(memory)) {
+            std::memcpy(to, wide.c_str(), bytes);
             ::GlobalUnlock(memory);
-            if (!::SetClipboardData(CF_TEXT, memory)) ::GlobalFree(memory);
+            if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
         } else {
             ::GlobalFree(memory);
         }

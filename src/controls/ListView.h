@@ -8,7 +8,8 @@
 // of many rows costs the platform one count and one repaint of what shows.
 // Another program still reads cells with LVM_GETITEMTEXT and the selection
 // with LVM_GETNEXTITEM. A cell text ends at its first zero byte, as the
-// platform would show it.
+// platform would show it; one longer than the platform's buffer is cut
+// between characters.
 //
 // Every operation may be called from a worker thread: it then runs on the
 // list's thread through a message sent to the list's window while the caller
@@ -29,7 +30,7 @@
 // (SetCurrentIndex, a rebuild) raise nothing. The keyboard's menu key opens
 // the popup below the current row without raising OnClick. Keys raise
 // OnKeyDown; Ctrl+C puts the selected row on the clipboard as its cell texts
-// separated by tabs (ANSI text). A cell too narrow for its text shows the
+// separated by tabs (Unicode text). A cell too narrow for its text shows the
 // whole text in a tip while the mouse rests on it.
 #pragma once
 

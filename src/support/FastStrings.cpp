@@ -124,6 +124,55 @@ private:
 
 }  // namespace
 
+std::string_view WholeCharacters(std::string_view text, std::size_t maxBytes, unsigned int codePage) {
+    if (text.size() <= maxBytes) return text;
+    if (codePage == CP_ACP) codePage = ::GetACP();
+    std::size_t kept = 0;
+    if (codePage == CP_UTF8) {
+        // A UTF-8 character's later bytes are 10xxxxxx: step back over at most three of them.
+        kept = maxBytes;
+        for (int step = 0; step < 3 && kept > 0 && (static_cast<unsigned char>(text[kept]) & 0xC0) == 0x80; ++step) --kept;
+        return text.substr(0, kept);
+    }
+    while (kept < text.size()) {
+        const std::size_t width = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[kept])) ? 2 : 1;
+        if (kept + width > maxBytes) break;
+        kept += width;
+    }
+    return text.substr(0, kept);
+}
+
+std::wstring WideFromAnsi(std::string_view text) {
+    if (text.empty()) return std::wstring();
+    const int length = static_cast<int>(text.size());
+    const int needed = ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    if (needed <= 0) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), needed);
+    return wide;
+}
+
+std::string AnsiFromWide(std::wstring_view text) {
+    if (text.empty()) return std::string();
+    const int length = static_cast<int>(text.size());
+    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return std::string();
+    std::string ansi(static_cast<std::size_t>(needed), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), needed, nullptr, nullptr);
+    return ansi;
+}
+
+std::wstring LongPathForm(std::string_view path) {
+    std::wstring wide = WideFromAnsi(path);
+    if (wide.size() < MAX_PATH) return wide;
+    const bool drive = wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\';
+    const bool share = wide.compare(0, 2, L"\\\\") == 0 && wide.compare(0, 4, L"\\\\?\\") != 0 &&
+                       wide.compare(0, 4, L"\\\\.\\") != 0;
+    if (drive) return L"\\\\?\\" + wide;
+    if (share) return L"\\\\?\\UNC" + wide.substr(1);
+    return wide;
+}
+
 void InitUpperCaseMap() {
     UpperCaseMap();
 }
@@ -200,10 +249,19 @@ std::string ExtractDirectory(std::string_view path) {
 }
 
 std::string ProgramDirectory() {
-    char buffer[261];
-    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    if (length == 0) return std::string();
-    return ExtractDirectory(StringFromBuffer(buffer, length < sizeof buffer ? length : sizeof buffer));
+    // Wide and grown until it fits: in UTF-8 a path of fewer than MAX_PATH
+    // characters may take more bytes, and a folder may be longer still.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::string();
+        if (length < path.size()) {
+            path.resize(length);
+            return ExtractDirectory(AnsiFromWide(path));
+        }
+        if (path.size() >= 32768) return std::string();
+        path.resize(path.size() * 4);
+    }
 }
 
 std::string StringFromBuffer(const char* buffer, std::size_t capacity) {

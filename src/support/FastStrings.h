@@ -1,5 +1,6 @@
 // Text, path and number helpers shared by every subsystem. Texts are byte
-// strings in the ANSI code page; positions at this interface are 1-based.
+// strings in the ANSI code page (UTF-8 where the system honours the
+// program's manifest); positions at this interface are 1-based.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,18 @@
 #include <string_view>
 
 namespace pelorin {
+
+// The longest start of text of at most maxBytes bytes that ends on a whole
+// character of the code page (CP_ACP is 0): a UTF-8 character (up to four
+// bytes) or a double-byte one is never cut.
+std::string_view WholeCharacters(std::string_view text, std::size_t maxBytes, unsigned int codePage = 0);
+// Between the ANSI code page and UTF-16; what the code page cannot hold
+// becomes its default character, as in the platform's -A functions.
+std::wstring WideFromAnsi(std::string_view text);
+std::string AnsiFromWide(std::wstring_view text);
+// A path for the wide file functions: one too long for MAX_PATH, on a drive
+// or a share, gets the \\?\ prefix that lifts the limit; others pass as they are.
+std::wstring LongPathForm(std::string_view path);
 
 // Builds the 256-byte upper-case map with the platform's ANSI upper-casing.
 // Runs once at start-up, before any thread; later calls do nothing.

@@ -211,7 +211,7 @@ std::string SystemDriveRoot(std::string_view windowsDirectory) {
 }
 
 bool FileExists(const std::string& fileName) {
-    const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPathForm(fileName).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

@@ -40,7 +40,7 @@ using UniqueView = UniqueResource<const void*, ViewTraits>;
 class FileBytes {
 public:
     explicit FileBytes(const std::string& fileName) {
-        const UniqueHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ,
+        const UniqueHandle file(::CreateFileW(LongPathForm(fileName).c_str(), GENERIC_READ,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size = {};
@@ -247,40 +247,42 @@ VersionRead ReadVersionValue(const std::string& fileName, const char* keyName, s
     case ImageCheck::Damaged: return VersionRead::Absent;
     case ImageCheck::Unreadable: return VersionRead::Failed;
     }
+    // Wide, so that a path in any script and of any length is opened, and the
+    // value comes in the code page the program's texts are in.
+    const std::wstring file = LongPathForm(fileName);
     DWORD unused = 0;
     ::SetLastError(ERROR_SUCCESS);
-    const DWORD size = ::GetFileVersionInfoSizeA(fileName.c_str(), &unused);
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &unused);
     if (size == 0) return MeansNoResource(::GetLastError()) ? VersionRead::Absent : VersionRead::Failed;
 
     // Runs on the refresh worker too: an allocation failure is a read to try again.
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[size]);
-    if (!block || !::GetFileVersionInfoA(fileName.c_str(), 0, size, block.get())) return VersionRead::Failed;
+    if (!block || !::GetFileVersionInfoW(file.c_str(), 0, size, block.get())) return VersionRead::Failed;
 
     void* translation = nullptr;
     UINT translationLength = 0;
-    if (!::VerQueryValueA(block.get(), "\\VarFileInfo\\Translation", &translation, &translationLength) ||
+    if (!::VerQueryValueW(block.get(), L"\\VarFileInfo\\Translation", &translation, &translationLength) ||
         translation == nullptr || translationLength < sizeof(std::uint32_t))
         return VersionRead::Absent;
     std::uint32_t first = 0;
     std::memcpy(&first, translation, sizeof first);
 
     const std::uintptr_t arguments[] = {first & 0xFFFFu, first >> 16, reinterpret_cast<std::uintptr_t>(keyName)};
-    const std::string path = FormatText("\\StringFileInfo\\%.4x%.4x\\%s", arguments);
+    const std::wstring path = WideFromAnsi(FormatText("\\StringFileInfo\\%.4x%.4x\\%s", arguments));
 
     void* found = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block.get(), path.c_str(), &found, &length) || found == nullptr || length <= 1)
+    if (!::VerQueryValueW(block.get(), path.c_str(), &found, &length) || found == nullptr || length <= 1)
         return VersionRead::Absent;
 
     // The reported length counts the terminating zero. Never read past the
     // block, whatever a damaged resource claims.
     std::size_t count = length - 1;
-    const auto* characters = static_cast<const unsigned char*>(found);
-    if (characters >= block.get() && characters < block.get() + size) {
-        const std::size_t available = static_cast<std::size_t>(block.get() + size - characters);
-        if (count > available) count = available;
-    }
-    value = StringFromBuffer(static_cast<const char*>(found), count);
+    const auto* bytes = static_cast<const unsigned char*>(found);
+    if (bytes >= block.get() && bytes < block.get() + size)
+        count = std::min<std::size_t>(count, static_cast<std::size_t>(block.get() + size - bytes) / sizeof(wchar_t));
+    const std::wstring_view text(static_cast<const wchar_t*>(found), count);
+    value = AnsiFromWide(text.substr(0, text.find(L'\0')));
     return value.empty() ? VersionRead::Absent : VersionRead::Found;
 }
 

@@ -20,14 +20,6 @@ std::atomic<int> calls;  // of any fake Toolhelp or PSAPI function
 template <typename T> T Counted(T answer) { ++calls; return answer; }
 HANDLE WINAPI FakeSnapshot(DWORD, DWORD) { return Counted(Snapshot); }
 template <typename Record> BOOL WINAPI Walk(HANDLE, Record*) { return Counted(TRUE); }
-// 300 characters: the module call cuts it to its buffer and still succeeds.
-const std::string LongPath = "C:\\" + std::string(291, 'p') + "\\a.exe";
-DWORD WINAPI FakeFileName(HANDLE, HMODULE, LPSTR buffer, DWORD size) {
-    return Counted(::lstrlenA(::lstrcpynA(buffer, LongPath.c_str(), static_cast<int>(size))));
-}
-BOOL WINAPI FakeImageName(HANDLE, DWORD, LPSTR buffer, PDWORD size) {
-    return Counted(*size = static_cast<DWORD>(::lstrlenA(::lstrcpynA(buffer, LongPath.c_str(), static_cast<int>(*size)))));
-}
 BOOL WINAPI FakeMemoryInfo(HANDLE, PROCESS_MEMORY_COUNTERS* counters, DWORD) {
     counters->WorkingSetSize = 123456;
     return Counted(TRUE);
@@ -40,10 +32,9 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
     if (fake.lookupDelayMs) ::Sleep(fake.lookupDelayMs);  // keeps a binding half done for a while
     if (fake.missingExport == name) return nullptr;
     const struct { HMODULE module; std::string name; void (*entry)(); } exports[] = {
-        {Kernel, "CreateToolhelp32Snapshot", Entry(FakeSnapshot)}, {Psapi, "GetModuleFileNameExA", Entry(FakeFileName)},
-        {Kernel, "Process32First", Entry(Walk<PROCESSENTRY32>)}, {Kernel, "Module32First", Entry(Walk<MODULEENTRY32>)},
-        {Kernel, "Process32Next", Entry(Walk<PROCESSENTRY32>)}, {Kernel, "Module32Next", Entry(Walk<MODULEENTRY32>)},
-        {Psapi, "GetProcessMemoryInfo", Entry(FakeMemoryInfo)}, {Kernel, "QueryFullProcessImageNameA", Entry(FakeImageName)}};
+        {Kernel, "CreateToolhelp32Snapshot", Entry(FakeSnapshot)}, {Psapi, "GetProcessMemoryInfo", Entry(FakeMemoryInfo)},
+        {Kernel, "Process32First", Entry(Walk<PROCESSENTRY32>)}, {Kernel, "Module32FirstW", Entry(Walk<MODULEENTRY32W>)},
+        {Kernel, "Process32Next", Entry(Walk<PROCESSENTRY32>)}, {Kernel, "Module32NextW", Entry(Walk<MODULEENTRY32W>)}};
     for (const auto& e : exports)
         if (e.module == module && e.name == name) return reinterpret_cast<FARPROC>(e.entry);
     return nullptr;
@@ -69,9 +60,9 @@ TEST_F(Binding, AMissingExportMakesItsWrappersAnswerZeroWithoutCalling) {
     EXPECT_FALSE(LoadToolhelp());
     EXPECT_EQ(pelorin::CreateToolhelp32Snapshot(2, 0), nullptr);
     PROCESSENTRY32 process{};
-    MODULEENTRY32 module{};
+    MODULEENTRY32W module{};
     for (auto walk : {&pelorin::Process32First, &pelorin::Process32Next}) EXPECT_FALSE(walk(Snapshot, &process));
-    for (auto walk : {&pelorin::Module32First, &pelorin::Module32Next}) EXPECT_FALSE(walk(Snapshot, &module));
+    for (auto walk : {&pelorin::Module32FirstW, &pelorin::Module32NextW}) EXPECT_FALSE(walk(Snapshot, &module));
     fake.missingExport = "GetProcessMemoryInfo";  // PSAPI is bound without it
     EXPECT_TRUE(LoadPsapi());
     PROCESS_MEMORY_COUNTERS counters{};
@@ -82,31 +73,27 @@ TEST_F(Binding, AMissingExportMakesItsWrappersAnswerZeroWithoutCalling) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(Binding, AnImagePathLongerThanTheModuleCallsBufferIsReadWhole) {
-    EXPECT_EQ(ProcessImagePath(::GetCurrentProcess()), LongPath);
-}
-
 // Eight threads reach both unbound bindings at once while slow lookups keep them
-// half done. The even ones call (Module32Next and GetProcessMemoryInfo are among
+// half done. The even ones call (Module32NextW and GetProcessMemoryInfo are among
 // the last lookups) and must get working calls; the odd ones watch and must never
 // find a binding published with a needed entry still null.
 HANDLE go;
 bool whole[8];
 
 DWORD WINAPI Race(void* index) noexcept {
-    MODULEENTRY32 module{};
+    MODULEENTRY32W module{};
     PROCESS_MEMORY_COUNTERS counters{};
     ::WaitForSingleObject(go, INFINITE);
     int seen = reinterpret_cast<UINT_PTR>(index) % 2 ? -1  // -1: not both published yet
-               : pelorin::Module32Next(Snapshot, &module) &&
+               : pelorin::Module32NextW(Snapshot, &module) &&
                      pelorin::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) &&
                      counters.WorkingSetSize == 123456;
     for (const DWORD start = ::GetTickCount(); seen < 0 && ::GetTickCount() - start < 10000; ::SwitchToThread()) {
         const ToolhelpBinding* t = BoundToolhelp();
         const PsapiBinding* p = BoundPsapi();
         if ((t && !(t->kernel == Kernel && t->createToolhelp32Snapshot && t->process32First && t->process32Next &&
-                    t->module32First && t->module32Next)) ||
-            (p && !(p->psapi == Psapi && p->getModuleFileNameEx && p->getProcessMemoryInfo)))
+                    t->module32FirstW && t->module32NextW)) ||
+            (p && !(p->psapi == Psapi && p->getProcessMemoryInfo)))
             seen = 0;
         else if (t && p)
             seen = 1;

@@ -1,14 +1,19 @@
-// The name and path rules applied to each snapshot entry.
+// The name and path rules applied to each snapshot entry, and paths read whole.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "catalogue/ProcessSnapshot.h"
+#include "catalogue/ProcessSource.h"
 #include "catalogue/Systemlist.h"
 #include "common/KnownNames.h"
+#include "common/TestSupport.h"
+#include "support/FastStrings.h"
+#include "support/SystemInfo.h"
 
 namespace pelorin {
 namespace {
@@ -54,6 +59,21 @@ TEST(Rules, TheKnownTableIsTheDocumentedNamesCaseAndAll) {
         }
     }
     for (const char* other : {"", "svchost.exe ", "C:\\windows\\system32\\svchost.exe"}) EXPECT_FALSE(IsKnownProcess(other)) << other;
+}
+
+// A module path past MAX_PATH (the walk's entry holds 259 characters) is listed, found, stamped and read whole.
+TEST(Rules, AModulePathLongerThanMaxPathIsListedAndReadWhole) {
+    const test::TempFolder folder;
+    const std::string directory = folder.File(std::string(250, 'p')), path = directory + "\\long.dll";
+    ASSERT_TRUE(path.size() > MAX_PATH && ::CreateDirectoryW(LongPathForm(directory).c_str(), nullptr) &&
+                ::CopyFileW(LongPathForm(test::FixturePath("pelorin_fixture_known.dll")).c_str(), LongPathForm(path).c_str(), FALSE));
+    const HMODULE module = ::LoadLibraryW(LongPathForm(path).c_str());
+    const auto modules = ListProcessModules(0);
+    FileStamp stamp;
+    EXPECT_TRUE(FileExists(path) && RealProcessPlatform().fileStamp(path, stamp));
+    EXPECT_EQ(ReadVersionString(path, "FileDescription"), "Pelorin Fixture Module");
+    ::FreeLibrary(module), ::DeleteFileW(LongPathForm(path).c_str()), ::RemoveDirectoryW(LongPathForm(directory).c_str());  // beyond the folder's own removal
+    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [&](const ModuleRecord& m) { return m.path == path && m.name == "long.dll"; }));
 }
 
 }  // namespace

@@ -31,6 +31,16 @@ bool WaitUntil(Condition done, DWORD timeoutMs = 5000) {
     }
 }
 
+// Between UTF-8 and UTF-16, for texts and paths in any script.
+inline std::wstring Wide(const std::string& s) {
+    std::wstring w(s.size(), L'\0');
+    return w.substr(0, ::MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), int(w.size())));  // 0 on failure
+}
+inline std::string Utf8(const std::wstring& w) {
+    std::string s(w.size() * 3, '\0');
+    return s.substr(0, ::WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), int(s.size()), nullptr, nullptr));
+}
+
 // A file beside the running test program: the fixtures and Pelorin.exe are built there.
 inline std::string FixturePath(const std::string& fileName) {
     char buffer[MAX_PATH + 1] = {};
@@ -106,16 +116,16 @@ public:
         return ::WaitForMultipleObjects(2, waitFor, FALSE, 10000) == WAIT_OBJECT_0;
     }
 
-    // Any program, with its arguments; does not wait for it.
+    // Any program, with its arguments (all UTF-8); does not wait for it.
     bool StartProgram(const std::string& program, const std::string& arguments = std::string(),
                       const std::string& folder = std::string()) {
         Kill();
-        std::string commandLine = "\"" + program + "\" " + arguments;
-        STARTUPINFOA startup = {};
+        std::wstring commandLine = Wide("\"" + program + "\" " + arguments);
+        STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
-        if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                              folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        if (!::CreateProcessW(Wide(program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                              folder.empty() ? nullptr : Wide(folder).c_str(), &startup, &info))
             return false;
         ::CloseHandle(info.hThread);
         process_.Reset(info.hProcess);

@@ -4,7 +4,6 @@
 // it run code.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <tuple>
 
 #include "e2e/Driver.h"
@@ -92,18 +91,31 @@ TEST_F(Actions, TypingANameSelectsItsProcessAndDeleteNeverEndsPelorinItself) {
     EXPECT_EQ(pelorin.ExitCode(0), std::nullopt) << "Pelorin ended";
 }
 
-TEST_F(Actions, CtrlCCopiesTheSelectedRowsCellsSeparatedByTabs) {
+// A process named in any script, in a folder named so, with strings in any
+// script: its row, the title, its module row and its row copied by Ctrl+C
+// (the cells separated by tabs) show them exactly, read back as UTF-16.
+TEST_F(Actions, AProcessNamedInAnyScriptShowsItsNamePathStringsAndModuleExactly) {
+    const test::TempFolder temp;
+    const std::string folder = temp.Path() + "Ünïcødé 中文", name = "çhïld中.exe", path = folder + "\\" + name;
+    ASSERT_TRUE(::CreateDirectoryW(test::Wide(folder).c_str(), nullptr) &&
+                ::CopyFileW(test::Wide(test::FixturePath("pelorin_child_strings.exe")).c_str(), test::Wide(path).c_str(), FALSE));
+    test::Child child;  // its row waits for it
+    ASSERT_TRUE(child.StartProgram(path) && pelorin.ClickCheckBox("More Info"));
+    const Row expected = {name, path, "Pelorin Ünïcødé 中文 Fixture", "Marrowby 測試 Works 𝄞"};
+    EXPECT_TRUE(test::WaitUntil([&] {
+        const auto rows = Rows(list, nullptr, true);
+        const int r = Find(rows, Pid(child));
+        return r >= 0 && Row{rows[r][0], rows[r][4], rows[r][5], rows[r][6]} == expected;
+    })) << ::testing::PrintToString(Rows(list, nullptr, true));
+    ASSERT_TRUE(ClickRow(child));
+    EXPECT_TRUE(test::WaitUntil([&] { return Text(pelorin.Window()) == "Pelorin - Selected PID: " + Pid(child) + " [" + name + "]"; }));
+    const HWND modules = pelorin.Controls(WC_LISTVIEWA).at(1);
+    EXPECT_TRUE(test::WaitUntil([&] { const auto rows = Rows(modules, nullptr, true); return !rows.empty() && rows[0] == expected; }));
     ::OpenClipboard(nullptr), ::EmptyClipboard(), ::CloseClipboard();
-    ASSERT_TRUE(ClickRow(Pid(children[0])));
-    ASSERT_TRUE(pelorin.Press({VK_CONTROL, 'C'}));
-    ASSERT_TRUE(test::WaitUntil([&] { return !ClipboardText().empty(); }));
-    Row cells;
-    std::istringstream text(ClipboardText() + '\t');  // the last cell ends like the others
-    for (std::string cell; std::getline(text, cell, '\t');) cells.push_back(cell);
-    const auto rows = Rows(list);
-    const Row row = rows.at(static_cast<std::size_t>(Find(rows, Pid(children[0]))));
-    ASSERT_EQ(cells.size(), 7u);
-    for (int column : {0, 1, 4, 5, 6}) EXPECT_EQ(cells[column], row[column]) << column;
+    ASSERT_TRUE(pelorin.Press({VK_CONTROL, 'C'}) && test::WaitUntil([&] { return !ClipboardText().empty(); }));
+    const std::string copied = ClipboardText();  // "Mem" and "CPU" between the PID and the path keep changing
+    EXPECT_TRUE(std::count(copied.begin(), copied.end(), '\t') == 6 && copied.starts_with(name + '\t' + Pid(child) + '\t') &&
+                copied.ends_with('\t' + path + '\t' + expected[2] + '\t' + expected[3])) << copied;
 }
 
 // Wine's services are 64-bit: the 64-bit build walks their modules, the 32-bit

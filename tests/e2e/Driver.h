@@ -51,17 +51,17 @@ inline std::optional<DWORD_PTR> Ask(HWND window, UINT message, WPARAM wParam = 0
     return answered ? std::optional(answer) : std::nullopt;
 }
 
-inline std::string Text(HWND window) {
-    char buffer[1024] = {};  // the text comes back whole or not at all
-    Ask(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-    return buffer;
+inline std::string Text(HWND window) {  // read as UTF-16, in UTF-8
+    wchar_t buffer[1024] = {};  // the text comes back whole or not at all
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return test::Utf8(buffer);
 }
 
-inline std::string ClipboardText() {
+inline std::string ClipboardText() {  // the Unicode text, in UTF-8
     std::string text;
     if (!::OpenClipboard(nullptr)) return text;
-    if (const HANDLE data = ::GetClipboardData(CF_TEXT)) {
-        if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) text = chars;
+    if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) text = test::Utf8(chars);
         ::GlobalUnlock(data);
     }
     ::CloseClipboard();
@@ -84,17 +84,17 @@ struct Remote {
 
 // `count` records (cells row by row across `columns` from firstColumn on),
 // each followed by its text's room: written in one go, a message each, read
-// back in one go.
+// back in one go; wide ones in UTF-8 (an ANSI list fits bytes to the room).
 template <class Record>
 std::optional<Row> ReadTexts(HWND list, UINT message, int count, int columns, Record record, int firstColumn = 0) {
-    constexpr std::size_t kText = 1024, kSlot = 128 + kText;
+    constexpr std::size_t kChar = sizeof(*record.pszText), kText = 1024 * kChar, kSlot = 128 + kText;
     static_assert(sizeof record <= kSlot - kText);
     const Remote remote(list, static_cast<std::size_t>(count) * kSlot);
     std::vector<char> local(remote.size, '\0');
     for (int i = 0; i < count; ++i) {
         record.iSubItem = firstColumn + i % columns;
-        record.pszText = remote.at + (i + 1) * kSlot - kText;
-        record.cchTextMax = static_cast<int>(kText);
+        record.pszText = reinterpret_cast<decltype(record.pszText)>(remote.at + (i + 1) * kSlot - kText);
+        record.cchTextMax = static_cast<int>(kText / kChar);
         std::memcpy(local.data() + i * kSlot, &record, sizeof record);
     }
     bool done = remote.Write(local.data());
@@ -104,7 +104,8 @@ std::optional<Row> ReadTexts(HWND list, UINT message, int count, int columns, Re
     if (!done || !remote.Read(local.data())) return std::nullopt;
     Row texts;
     for (const char* text = local.data() + kSlot - kText; texts.size() < static_cast<std::size_t>(count); text += kSlot)
-        texts.emplace_back(text, strnlen(text, kText - 1));
+        texts.push_back(kChar == 1 ? std::string(text, strnlen(text, kText - 1))
+                                   : test::Utf8({reinterpret_cast<const wchar_t*>(text), wcsnlen(reinterpret_cast<const wchar_t*>(text), kText / 2 - 1)}));
     return texts;
 }
 
@@ -120,16 +121,17 @@ inline Row Headers(HWND list) {
 
 inline int Selected(HWND list) { return static_cast<int>(Ask(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED).value_or(-2)); }
 
-// Every cell of every row, and the selected row (-1 for none), as one refresh
-// left them: a refresh can fall between two messages, so two reads in a row
-// must agree. A list that never holds still for 20 s fails the test.
-inline std::vector<Row> Rows(HWND list, int* selected = nullptr) {
+// Every cell of every row (wide: read as UTF-16, in UTF-8) and the selected
+// row (-1 for none), as one refresh left them: a refresh can fall between two
+// messages, so two reads in a row must agree; a list never still for 20 s fails.
+inline std::vector<Row> Rows(HWND list, int* selected = nullptr, bool wide = false) {
     const int columns = ColumnCount(list);
+    const auto read = [&](int n) { return wide ? ReadTexts(list, LVM_GETITEMTEXTW, n, columns, LVITEMW{}) : ReadTexts(list, LVM_GETITEMTEXTA, n, columns, LVITEMA{}); };
     for (const DWORD start = ::GetTickCount(); columns > 0 && ::GetTickCount() - start < 20000;) {
         const int count = Count(list), selection = Selected(list);
         if (count < 0) break;  // Pelorin has ended
-        const auto first = ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{});
-        if (!first || first != ReadTexts(list, LVM_GETITEMTEXTA, count * columns, columns, LVITEMA{}) ||
+        const auto first = read(count * columns);
+        if (!first || first != read(count * columns) ||
             Count(list) != count || Selected(list) != selection)
             continue;
         std::vector<Row> rows;
