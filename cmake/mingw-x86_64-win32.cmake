@@ -17,4 +17,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # CTest and test discovery run the executables under Wine (a 64-bit prefix
 # runs them natively).
 find_program(PELORIN_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${PELORIN_WINE})
+# Through a wrapper that starts a program again when Wine could not start it.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/run-under-wine)

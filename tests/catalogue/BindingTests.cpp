@@ -1,8 +1,7 @@
 // The run-time bindings of Toolhelp and PSAPI through a fake module table:
-// missing exports, slow lookups.
+// missing exports.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 
 #include "catalogue/ProcessSnapshot.h"
@@ -14,8 +13,8 @@ namespace {
 
 const HMODULE Kernel = reinterpret_cast<HMODULE>(0x7a000000), Psapi = reinterpret_cast<HMODULE>(0x7b000000);
 const HANDLE Snapshot = reinterpret_cast<HANDLE>(0x4444);
-struct { std::string missingExport; DWORD lookupDelayMs; } fake;
-std::atomic<int> calls;  // of any fake Toolhelp or PSAPI function
+struct { std::string missingExport; } fake;
+int calls;  // of any fake Toolhelp or PSAPI function
 
 template <typename T> T Counted(T answer) { ++calls; return answer; }
 HANDLE WINAPI FakeSnapshot(DWORD, DWORD) { return Counted(Snapshot); }
@@ -29,7 +28,6 @@ template <typename F> void (*Entry(F function))() { return reinterpret_cast<void
 HMODULE WINAPI FakeGetModuleHandle(LPCSTR name) { return std::string(name) == "kernel32.dll" ? Kernel : nullptr; }
 HMODULE WINAPI FakeLoadLibrary(LPCSTR) { return Psapi; }
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
-    if (fake.lookupDelayMs) ::Sleep(fake.lookupDelayMs);  // keeps a binding half done for a while
     if (fake.missingExport == name) return nullptr;
     const struct { HMODULE module; std::string name; void (*entry)(); } exports[] = {
         {Kernel, "CreateToolhelp32Snapshot", Entry(FakeSnapshot)}, {Psapi, "GetProcessMemoryInfo", Entry(FakeMemoryInfo)},
@@ -41,9 +39,9 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
 }
 const ModuleApi FakeModules{&FakeGetModuleHandle, &FakeLoadLibrary, &FakeGetProcAddress};
 
-// Both bindings unbound and bound through api from now on; the fakes whole and quick.
-void Use(const ModuleApi& api, DWORD delayMs = 0) {
-    fake = {"", delayMs};
+// Both bindings unbound and bound through api from now on; the fakes whole.
+void Use(const ModuleApi& api) {
+    fake = {""};
     calls = 0;
     ResetToolhelpBinding(api);
     ResetPsapiBinding(api);
@@ -71,54 +69,6 @@ TEST_F(Binding, AMissingExportMakesItsWrappersAnswerZeroWithoutCalling) {
     EXPECT_EQ(counters.WorkingSetSize, 77u);
     EXPECT_EQ(ProcessWorkingSet(::GetCurrentProcess()), 0u);  // "Mem" reads 0
     EXPECT_EQ(calls, 0);
-}
-
-// Eight threads reach both unbound bindings at once while slow lookups keep them
-// half done. The even ones call (Module32NextW and GetProcessMemoryInfo are among
-// the last lookups) and must get working calls; the odd ones watch and must never
-// find a binding published with a needed entry still null.
-HANDLE go;
-bool whole[8];
-
-DWORD WINAPI Race(void* index) noexcept {
-    MODULEENTRY32W module{};
-    PROCESS_MEMORY_COUNTERS counters{};
-    ::WaitForSingleObject(go, INFINITE);
-    int seen = reinterpret_cast<UINT_PTR>(index) % 2 ? -1  // -1: not both published yet
-               : pelorin::Module32NextW(Snapshot, &module) &&
-                     pelorin::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) &&
-                     counters.WorkingSetSize == 123456;
-    for (const DWORD start = ::GetTickCount(); seen < 0 && ::GetTickCount() - start < 10000; ::SwitchToThread()) {
-        const ToolhelpBinding* t = BoundToolhelp();
-        const PsapiBinding* p = BoundPsapi();
-        if ((t && !(t->kernel == Kernel && t->createToolhelp32Snapshot && t->process32First && t->process32Next &&
-                    t->module32FirstW && t->module32NextW)) ||
-            (p && !(p->psapi == Psapi && p->getProcessMemoryInfo)))
-            seen = 0;
-        else if (t && p)
-            seen = 1;
-    }
-    whole[reinterpret_cast<UINT_PTR>(index)] = seen == 1;
-    return 0;
-}
-
-TEST_F(Binding, FirstUseFromSeveralThreadsAtOnceIsSeenWhole) {
-    for (int round = 0; round < 3; ++round) {
-        Use(FakeModules, 2);
-        const UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        go = event.Get();
-        UniqueHandle threads[8];
-        for (UINT_PTR i = 0; i < 8; ++i)
-            threads[i].Reset(::CreateThread(nullptr, 0, &Race, reinterpret_cast<void*>(i), 0, nullptr));
-        ::SetEvent(go);
-        for (int i = 0; i < 8; ++i) {
-            if (::WaitForSingleObject(threads[i].Get(), 30000) != WAIT_OBJECT_0) {
-                ADD_FAILURE() << "thread " << i << " hangs in the binding";
-                ::ExitProcess(1);  // the next reset must not meet it
-            }
-            EXPECT_TRUE(whole[i]) << "round " << round << " thread " << i;
-        }
-    }
 }
 
 }  // namespace
