@@ -1029,7 +1029,7 @@ int Run(int argc, char** argv) {
     std::vector<Measured> programs;
     for (const auto& [path, floor] : {std::pair{options.pelorinPath, options.floorPath},
                                       std::pair{options.pelorin64Path, options.floor64Path}}) {
-        if (Exists(path)) programs.push_back(Measured{path, floor, {}, {}, {}});
+        if (Exists(path)) programs.push_back(Measured{path, floor, {}, {}, {}, {}, {}});
         else Print("%s not found: no steady, start, size or memory figures for it.\n\n", path.c_str());
     }
     const bool havePelorin = !programs.empty();
