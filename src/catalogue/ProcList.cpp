@@ -225,26 +225,14 @@ bool AcquireGateOrStop(HANDLE gate, WorkerThread* thread) {
     return true;
 }
 
-// Interface thread: the worker holding the gate may be sending to this thread
-// (a list operation, a box read, Synchronize, the batch), so sent messages are
-// served while waiting; nothing else is dispatched.
-bool AcquireGateServingSentMessages(HANDLE gate) {
-    for (;;) {
-        // Short slices, so a wake-up that slips between checks costs little.
-        const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &gate, 50, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
-        if (r == WAIT_OBJECT_0) return true;
-        if (r == WAIT_FAILED) return false;
-        MSG message;
-        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 void Refresh(ProcessListState& state, WorkerThread* thread) noexcept {
     if (!state.RefreshEnabled.load()) return;
     if (!ListsExist(state.CurrentSample) || !ListsExist(state.PreviousSample) || state.source == nullptr) return;
     const HANDLE gate = state.refreshGate.Get();
     if (gate == nullptr) return;
-    const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : AcquireGateServingSentMessages(gate);
+    // On the interface thread the worker holding the gate may be sending to
+    // it (a list operation, a box read, Synchronize, the batch).
+    const bool acquired = thread != nullptr ? AcquireGateOrStop(gate, thread) : WaitServingSentMessages(gate, INFINITE);
     if (!acquired) return;
     GateHold hold(gate);
     // The close may have turned refreshing off while this refresh waited.

@@ -21,7 +21,6 @@ constexpr DWORD SnapModules32 = 0x10;  // TH32CS_SNAPMODULE32
 // A 64-bit program asks for a 32-bit process's own modules as well as the
 // 64-bit ones the system maps into it.
 constexpr DWORD ModuleSnapshotFlags = SnapModules | (Is64BitBuild ? SnapModules32 : 0);
-constexpr DWORD FullPathCapacity = 32768;  // the longest path the system has
 constexpr DWORD QueryLimitedAccess = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 
 // QueryFullProcessImageNameW, which kernel32 has from Vista on.
@@ -62,19 +61,7 @@ std::wstring_view Field(const wchar_t (&field)[N]) { return std::wstring_view(fi
 // The path of a module of the process (null: its image) as its loader holds
 // it, whole whatever its length; empty when it cannot be read.
 std::wstring ModuleFileName(HANDLE process, HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = pelorin::GetModuleFileNameExW(process, module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return std::wstring();
-        // A longer path comes back cut to the buffer, and still "succeeds"
-        // (older systems leave it without a terminator).
-        if (length < path.size() - 1) {
-            path.resize(length);
-            return path;
-        }
-        if (path.size() >= FullPathCapacity) return std::wstring();
-        path.assign(FullPathCapacity, L'\0');
-    }
+    return WholePath([&](wchar_t* buffer, DWORD size) { return pelorin::GetModuleFileNameExW(process, module, buffer, size); });
 }
 
 // Every module of a process by PSAPI's list, 32-bit ones included; none when
@@ -219,9 +206,9 @@ std::string ProcessImagePath(HANDLE process) {
     if (t && t->queryFullProcessImageName) {
         // Where the process's memory cannot be read (a 64-bit one from the
         // 32-bit build), the system has the path.
-        path.assign(FullPathCapacity, L'\0');
-        DWORD size = FullPathCapacity;
-        const bool read = t->queryFullProcessImageName(process, 0, path.data(), &size) && size < FullPathCapacity;
+        path.assign(kLongestPath, L'\0');
+        DWORD size = kLongestPath;
+        const bool read = t->queryFullProcessImageName(process, 0, path.data(), &size) && size < kLongestPath;
         path.resize(read ? size : 0);
     }
     return path.empty() ? std::string(NoImagePath) : AnsiFromWide(path);

@@ -89,7 +89,7 @@ std::string GetProcessImagePath(std::uint32_t pid);
 // QueryFullProcessImageNameW (bound at run time, absent before Vista) then
 // asks the system instead.
 std::string ProcessImagePath(HANDLE process);
-// For tests only: forgets the QueryFullProcessImageNameA binding and binds
+// For tests only: forgets the QueryFullProcessImageNameW binding and binds
 // through `api` from now on.
 void ResetImageNameBinding(const ModuleApi& api);
 // True when the process is of the other bitness than this program (a 64-bit

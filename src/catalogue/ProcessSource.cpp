@@ -68,11 +68,7 @@ std::vector<SnapshotEntry> TakeSnapshot() {
 }
 
 SystemQuery PlatformSystemQuery() {
-    static const SystemQuery query = [] {
-        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-        const FARPROC address = ntdll ? ::GetProcAddress(ntdll, "NtQuerySystemInformation") : nullptr;
-        return reinterpret_cast<SystemQuery>(reinterpret_cast<void*>(address));
-    }();
+    static const SystemQuery query = LoadedFunction<SystemQuery>("ntdll.dll", "NtQuerySystemInformation");
     return query;
 }
 

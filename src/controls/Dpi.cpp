@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "controls/WindowCore.h"
+#include "support/SystemInfo.h"
 
 namespace pelorin {
 namespace {
@@ -20,32 +21,24 @@ struct DpiFunctions {
 };
 
 template <typename Fn>
-void BindTo(HMODULE module, const char* name, Fn& slot) {
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+void BindTo(const char* name, Fn& slot) {
+    slot = LoadedFunction<Fn>("user32.dll", name);
 }
 
 const DpiFunctions& Functions() {
     static const DpiFunctions table = [] {
         DpiFunctions t;
-        if (const HMODULE user32 = ::GetModuleHandleA("user32.dll")) {
-            BindTo(user32, "SetProcessDpiAwarenessContext", t.setProcessDpiAwarenessContext);
-            BindTo(user32, "SetProcessDPIAware", t.setProcessDpiAware);
-            BindTo(user32, "IsProcessDPIAware", t.isProcessDpiAware);
-            BindTo(user32, "GetDpiForWindow", t.getDpiForWindow);
-            BindTo(user32, "GetSystemMetricsForDpi", t.getSystemMetricsForDpi);
-        }
+        BindTo("SetProcessDpiAwarenessContext", t.setProcessDpiAwarenessContext);
+        BindTo("SetProcessDPIAware", t.setProcessDpiAware);
+        BindTo("IsProcessDPIAware", t.isProcessDpiAware);
+        BindTo("GetDpiForWindow", t.getDpiForWindow);
+        BindTo("GetSystemMetricsForDpi", t.getSystemMetricsForDpi);
         return t;
     }();
     return table;
 }
 
 HANDLE AwarenessContext(LONG_PTR value) { return reinterpret_cast<HANDLE>(value); }
-
-// The form whose DPI a control's lengths are in.
-const Control* FormAbove(const Control* c) {
-    while (c != nullptr && c->kind != ControlKind::Form) c = c->parent;
-    return c;
-}
 
 // A DPI no screen has comes from no system (another program's message).
 bool PlausibleDpi(std::uint32_t dpi) { return dpi >= 24 && dpi <= 2400; }
@@ -123,7 +116,8 @@ std::uint32_t SystemDpi() {
 }
 
 std::uint32_t DpiOf(const Control& c) {
-    const Control* form = FormAbove(&c);
+    // The form whose DPI the control's lengths are in.
+    const Control* form = FormOf(&c);
     return form != nullptr ? form->dpi : SystemDpi();
 }
 

@@ -668,10 +668,12 @@ void ApplyListColors(Control& c) {
     ::InvalidateRect(c.window, nullptr, TRUE);
 }
 
-Control* FormOf(Control* control) {
+const Control* FormOf(const Control* control) {
     while (control != nullptr && control->kind != ControlKind::Form) control = control->parent;
     return control;
 }
+
+Control* FormOf(Control* control) { return const_cast<Control*>(FormOf(static_cast<const Control*>(control))); }
 
 }  // namespace core
 

@@ -89,6 +89,7 @@ void ApplyListColors(Control& control);
 
 // The form a control sits on (the control itself for a form), or null.
 Control* FormOf(Control* control);
+const Control* FormOf(const Control* control);
 
 // Kind hooks. Each answers true when it handled the message and set result.
 bool AppMessage(Control& app, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -121,9 +122,6 @@ void ForgetAppObject(Control* app);
 HWND SynchronizeWindow();
 // Runs a worker's pending synchronised method (the application window's 0x8FFF).
 void ServeSynchronize(WorkerThread* thread, WPARAM wParam);
-// Waits for handle while serving only sent messages, at most timeoutMs
-// (INFINITE for no limit); true when the handle was signalled.
-bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs);
 
 // Resource counters (see ResourceCounters.h).
 void CountFont(int delta);

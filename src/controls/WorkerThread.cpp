@@ -27,8 +27,6 @@ void ResumeFully(WorkerThread& t) {
 
 }  // namespace
 
-namespace core {
-
 bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     for (;;) {
@@ -43,6 +41,8 @@ bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs) {
         }
     }
 }
+
+namespace core {
 
 void ServeSynchronize(WorkerThread* thread, WPARAM wParam) {
     if (thread == nullptr || thread->stopRequested.load()) return;
@@ -180,7 +180,7 @@ bool StopAndWait(WorkerThread* t, DWORD timeoutMs) {
     RequestStop(t);
     if (!t->handle || ::GetCurrentThreadId() == t->threadId) return true;
     ResumeFully(*t);
-    return core::WaitServingSentMessages(t->handle.Get(), timeoutMs);
+    return WaitServingSentMessages(t->handle.Get(), timeoutMs);
 }
 
 }  // namespace pelorin

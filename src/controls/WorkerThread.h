@@ -79,6 +79,10 @@ bool StopRequested(const WorkerThread* thread);
 // The body's sleep: waits ms milliseconds or until the stop is requested;
 // answers whether the stop was requested.
 bool SleepOrStop(WorkerThread* thread, DWORD ms);
+// Waits for handle while serving only sent messages (a thread that sends to
+// the caller's may hold what it waits for), at most timeoutMs (INFINITE for
+// no limit); true when the handle was signalled.
+bool WaitServingSentMessages(HANDLE handle, DWORD timeoutMs);
 // Interface thread: requests the stop and waits until the thread has ended,
 // at most timeoutMs; answers whether it has.
 bool StopAndWait(WorkerThread* thread, DWORD timeoutMs = INFINITE);

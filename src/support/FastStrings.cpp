@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "support/SystemInfo.h"
+
 namespace pelorin {
 
 namespace {
@@ -249,19 +251,10 @@ std::string ExtractDirectory(std::string_view path) {
 }
 
 std::string ProgramDirectory() {
-    // Wide and grown until it fits: in UTF-8 a path of fewer than MAX_PATH
-    // characters may take more bytes, and a folder may be longer still.
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return std::string();
-        if (length < path.size()) {
-            path.resize(length);
-            return ExtractDirectory(AnsiFromWide(path));
-        }
-        if (path.size() >= 32768) return std::string();
-        path.resize(path.size() * 4);
-    }
+    // Wide and whole: in UTF-8 a path of fewer than MAX_PATH characters may
+    // take more bytes, and a folder may be longer still.
+    const std::wstring path = WholePath([](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
+    return path.empty() ? std::string() : ExtractDirectory(AnsiFromWide(path));
 }
 
 std::string StringFromBuffer(const char* buffer, std::size_t capacity) {

@@ -96,14 +96,6 @@ constexpr std::uint32_t kHighestReservedPid = 5;
 constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
 constexpr DWORD kQueryRights[] = {PROCESS_QUERY_INFORMATION, kQueryLimited};
 constexpr ULONG kProcessBreakOnTermination = 29;
-constexpr DWORD kImagePathCapacity = 32768;
-
-template <typename Fn>
-Fn LookUp(const char* module, const char* name) {
-    const HMODULE handle = ::GetModuleHandleA(module);
-    // void (*)() converts to and from every function pointer type without a cast-function-type warning.
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(handle ? ::GetProcAddress(handle, name) : nullptr));
-}
 
 bool CreationTimeOf(const KillApi& api, HANDLE process, std::uint64_t& creation) {
     FILETIME created = {}, exited = {}, kernel = {}, user = {};
@@ -148,8 +140,8 @@ bool IsCriticalProcess(const KillApi& api, HANDLE process) {
     if (api.queryInformation &&
         api.queryInformation(process, kProcessBreakOnTermination, &critical, sizeof critical, nullptr) == 0)
         return critical != 0;
-    std::string path(kImagePathCapacity, '\0');
-    DWORD size = kImagePathCapacity;
+    std::string path(kLongestPath, '\0');
+    DWORD size = kLongestPath;
     if (!api.queryImageName || !api.queryImageName(process, 0, path.data(), &size) || size == 0) return true;
     path.resize(size);
     const std::string folder = SystemDirectory();
@@ -231,8 +223,8 @@ const KillApi& PlatformKillApi() {
         &PlatformGetProcessTimes,
         &PlatformGetExitCodeProcess,
         &WaitForExitServingMessages,
-        LookUp<decltype(KillApi::queryInformation)>("ntdll.dll", "NtQueryInformationProcess"),
-        LookUp<decltype(KillApi::queryImageName)>("kernel32.dll", "QueryFullProcessImageNameA"),
+        LoadedFunction<decltype(KillApi::queryInformation)>("ntdll.dll", "NtQueryInformationProcess"),
+        LoadedFunction<decltype(KillApi::queryImageName)>("kernel32.dll", "QueryFullProcessImageNameA"),
     };
     return api;
 }

@@ -18,6 +18,38 @@ std::string SystemDriveRoot();        // C:\ for a Windows folder on C:
 std::string SystemDriveRoot(std::string_view windowsDirectory);
 bool FileExists(const std::string& fileName);  // false for a directory
 
+// A function of a module already loaded in this process, bound by name (for
+// those older systems lack); null where the module or the function is missing.
+template <typename Fn>
+Fn LoadedFunction(const char* module, const char* name) {
+    const HMODULE handle = ::GetModuleHandleA(module);
+    // void (*)() converts to and from every function pointer type without a cast-function-type warning.
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(handle ? ::GetProcAddress(handle, name) : nullptr));
+}
+
+// The longest path the system has, in characters with its terminator.
+inline constexpr DWORD kLongestPath = 32768;
+
+// A path that read(buffer, size) writes, returning its length (0: failed),
+// whole whatever its length: the module-path functions cut a longer path to
+// the buffer and still succeed (older systems without a terminator), so a
+// path that fills the buffer is read again with room for the longest. Empty
+// when it cannot be read.
+template <typename Read>
+std::wstring WholePath(Read read) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = read(path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        if (length < path.size() - 1) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= kLongestPath) return std::wstring();
+        path.assign(kLongestPath, L'\0');
+    }
+}
+
 // True when this 32-bit program runs on 64-bit Windows.
 bool RunningUnderWow64();
 

@@ -7,6 +7,7 @@
 
 #include "controls/AppObject.h"
 #include "support/FastStrings.h"
+#include "support/SystemInfo.h"
 
 namespace pelorin {
 namespace {
@@ -46,13 +47,9 @@ double ToDouble(std::int64_t value) {
 }
 
 bool BindQuery(SysUsageState& state) {
-    if (state.query != nullptr) return true;
-    const HMODULE module = ::GetModuleHandleA(state.queryModule);
-    if (module == nullptr) return false;
-    const FARPROC address = ::GetProcAddress(module, "NtQuerySystemInformation");
-    if (address == nullptr) return false;
-    state.query = reinterpret_cast<SystemQueryFunction>(reinterpret_cast<void*>(address));
-    return true;
+    if (state.query == nullptr)
+        state.query = LoadedFunction<SystemQueryFunction>(state.queryModule, "NtQuerySystemInformation");
+    return state.query != nullptr;
 }
 
 bool ReadProcessorCount(SysUsageState& state) {
